@@ -1,0 +1,169 @@
+#include "tools/replay.h"
+
+#include <ostream>
+
+#include "monitor/busmonitor.h"
+#include "monitor/monitorio.h"
+#include "monitor/namesfile.h"
+#include "monitor/timetext.h"
+
+namespace lw {
+
+namespace {
+
+// The bus port as the capture saw it: bytes become readable at their offset,
+// at most a receive buffer's worth per read.
+class CapturePort final : public BusInput {
+public:
+    explicit CapturePort(const Capture& c) : m_cap(c) {}
+
+    void setNow(std::int64_t t) { m_now = t; }
+    void setOpen(bool open) { m_open = open; }
+
+    bool portOpen() const override { return m_open; }
+
+    std::string input() override {
+        std::string out;
+        const auto& chunks = m_cap.chunks;
+        while (m_chunk < chunks.size() && chunks[m_chunk].offset <= m_now &&
+               out.size() < kReceiveBuffer) {
+            const std::string& b = chunks[m_chunk].bytes;
+            const std::size_t take = std::min(b.size() - m_pos, kReceiveBuffer - out.size());
+            out.append(b, m_pos, take);
+            m_pos += take;
+            if (m_pos == b.size()) {
+                ++m_chunk;
+                m_pos = 0;
+            }
+        }
+        return out;
+    }
+
+private:
+    const Capture& m_cap;
+    std::int64_t m_now = 0;
+    bool m_open = false;
+    std::size_t m_chunk = 0;
+    std::size_t m_pos = 0;
+};
+
+class CountingBeeper final : public Beeper {
+public:
+    void beep() override { ++count; }
+    std::uint64_t count = 0;
+};
+
+class DiscardSink final : public LogSink {
+public:
+    AppendResult append(const std::string&, std::string_view) override { return {}; }
+};
+
+std::int64_t roundUpToTick(std::int64_t ms) {
+    if (ms <= 0) return 0;
+    return (ms + kDecoderTickMs - 1) / kDecoderTickMs * kDecoderTickMs;
+}
+
+}  // namespace
+
+std::int64_t replayEnd(const Capture& capture, std::optional<std::int64_t> untilMs) {
+    if (untilMs) return roundUpToTick(*untilMs);
+    return std::max(kDecoderTickMs, roundUpToTick(capture.lastOffset()));
+}
+
+std::string jsonEscape(std::string_view bytes) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 0x0F];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string boardJson(std::uint64_t tick, std::int64_t t, const UnitBoard& board,
+                      std::uint64_t beeps) {
+    std::string out = "{\"tick\":" + std::to_string(tick) + ",\"t\":" + std::to_string(t) +
+                      ",\"remote\":" + (board.remoteLit() ? "true" : "false") +
+                      ",\"noise\":" + (board.noiseLit() ? "true" : "false") +
+                      ",\"beeps\":" + std::to_string(beeps) + ",\"units\":[";
+    bool first = true;
+    for (const UnitSlot& s : board.slots) {
+        if (!first) out += ',';
+        first = false;
+        out += "{\"name\":\"" + jsonEscape(s.name) + "\",\"status\":\"" + jsonEscape(s.status) +
+               "\",\"clock\":\"" + jsonEscape(s.clock) + "\",\"panel\":\"" + s.panel.text() +
+               "\",\"lamp\":\"" + s.lamp.text() + "\"}";
+    }
+    out += "]}\n";
+    return out;
+}
+
+ReplayStats runReplay(const Capture& capture, const ReplayOptions& opt, LogSink& sink,
+                      std::ostream* board, std::function<void(const LogFailure&)> onLogFailure) {
+    DiscardSink discard;
+    LogOptions logOptions;
+    logOptions.rawdata = opt.raw ? 1 : 0;
+    logOptions.busnoise = opt.noise ? 1 : 0;
+    logOptions.unitactivity = opt.activity ? 1 : 0;
+    logOptions.logpath = opt.logPath;
+
+    EventReports reports(opt.logPath.empty() ? static_cast<LogSink&>(discard) : sink,
+                         [&logOptions] { return logOptions; });
+    if (onLogFailure) reports.setFailureHandler(std::move(onLogFailure));
+
+    const std::string version =
+        opt.softwareVersion ? *opt.softwareVersion
+                            : capture.version.value_or(std::string(kDefaultVersion));
+
+    ManualTime clock(capture.start);
+    CapturePort port(capture);
+    CountingBeeper beeper;
+    BusMonitor monitor(MonitorDeps{clock, port, beeper, reports, [&version] { return version; }});
+
+    // t = 0: the board loads with the port closed, then the port opens.
+    std::uint64_t tick = 0;
+    monitor.load();
+    UnitNames names = defaultUnitNames();
+    if (opt.namesPath) readNamesFile(*opt.namesPath, names);
+    setNames(monitor.board(), names);
+    if (board) *board << boardJson(tick, 0, monitor.board(), beeper.count);
+    port.setOpen(true);
+
+    ReplayStats stats;
+    const std::int64_t end = replayEnd(capture, opt.untilMs);
+    // 50 ms divides every timer period; at one instant the clock goes first,
+    // then the blink, then the decoder.
+    for (std::int64_t t = 50; t <= end; t += 50) {
+        const bool clockDue = t % kClockTickMs == 0;
+        const bool blinkDue = t % kBlinkTickMs == 0;
+        const bool decoderDue = t % kDecoderTickMs == 0;
+        if (!clockDue && !blinkDue && !decoderDue) continue;
+        clock.setOffset(t);
+        if (clockDue) monitor.clockTick();
+        if (blinkDue) monitor.blinkTick();
+        if (decoderDue) {
+            port.setNow(t);
+            const std::uint64_t before = beeper.count;
+            monitor.decoderTick();
+            ++tick;
+            if (board) *board << boardJson(tick, t, monitor.board(), beeper.count - before);
+        }
+    }
+    stats.decoderTicks = tick;
+    stats.recordsWritten = reports.written();
+    stats.recordsDropped = reports.dropped();
+    stats.beeps = beeper.count;
+    return stats;
+}
+
+}  // namespace lw

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "monitor/reports.h"
+#include "tools/capturefile.h"
+
+namespace lw {
+
+struct UnitBoard;
+
+struct ReplayOptions {
+    std::optional<std::string> softwareVersion;  // overrides the capture's
+    std::string logPath;                         // empty: records go nowhere
+    bool raw = false;
+    bool noise = false;
+    bool activity = false;
+    std::optional<std::string> namesPath;  // read only, never written
+    std::optional<std::int64_t> untilMs;
+};
+
+struct ReplayStats {
+    std::uint64_t decoderTicks = 0;
+    std::uint64_t recordsWritten = 0;
+    std::uint64_t recordsDropped = 0;
+    std::uint64_t beeps = 0;
+};
+
+inline constexpr std::int64_t kDecoderTickMs = 800;
+inline constexpr std::int64_t kClockTickMs = 100;
+inline constexpr std::int64_t kBlinkTickMs = 550;
+inline constexpr std::size_t kReceiveBuffer = 1024;
+
+inline constexpr std::string_view kDefaultVersion = "HUBQV-2";
+
+// The last decoder tick of a replay, in milliseconds.
+std::int64_t replayEnd(const Capture& capture, std::optional<std::int64_t> untilMs);
+
+// Runs the capture through the monitor on a virtual timeline. `board`, when
+// given, receives one JSON line for the load and for every decoder tick.
+ReplayStats runReplay(const Capture& capture, const ReplayOptions& options, LogSink& sink,
+                      std::ostream* board,
+                      std::function<void(const LogFailure&)> onLogFailure = {});
+
+// One board line: {"tick":K,"t":MS,"remote":..,"noise":..,"beeps":N,"units":[..]}.
+std::string boardJson(std::uint64_t tick, std::int64_t t, const UnitBoard& board,
+                      std::uint64_t beeps);
+
+// JSON string body for Latin-1 bytes: bytes above 0x7F become \u00XX.
+std::string jsonEscape(std::string_view bytes);
+
+}  // namespace lw

@@ -1,0 +1,134 @@
+// linewarden-replay: runs a captured bus through the monitor core, headless.
+#include <charconv>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/capturefile.h"
+#include "tools/replay.h"
+
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage: linewarden-replay CAPTURE [--software-version TEXT] [--log FILE] [--raw] [--noise]\n"
+    "                         [--activity] [--names FILE] [--board FILE] [--until MS]\n"
+    "\n"
+    "Runs a bus capture through the monitor on a virtual timeline, as fast as it can.\n"
+    "  --software-version TEXT  the software version choice (default: the capture's, else HUBQV-2)\n"
+    "  --log FILE               append activity records to FILE\n"
+    "  --raw --noise --activity switch on raw blocks, noise records, unit activity\n"
+    "  --names FILE             unit names file to read (never written)\n"
+    "  --board FILE             one JSON line per decoder tick ('-' for standard output)\n"
+    "  --until MS               stop after the decoder tick at MS (rounded up to 800)\n"
+    "Exit status: 0 done, 1 records could not be written, 2 bad arguments or capture.\n";
+
+int usageError(const std::string& msg) {
+    std::cerr << "linewarden-replay: " << msg << "\n" << kUsage;
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    lw::ReplayOptions opt;
+    std::string capturePath;
+    std::string boardPath;
+    bool haveCapture = false;
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) return false;
+            out = std::string(args[++i]);
+            return true;
+        };
+        std::string v;
+        if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else if (a == "--version") {
+            std::cout << "linewarden-replay 1.1.8\n";
+            return 0;
+        } else if (a == "--raw") {
+            opt.raw = true;
+        } else if (a == "--noise") {
+            opt.noise = true;
+        } else if (a == "--activity") {
+            opt.activity = true;
+        } else if (a == "--software-version") {
+            if (!value(v)) return usageError("--software-version needs a value");
+            opt.softwareVersion = v;
+        } else if (a == "--log") {
+            if (!value(opt.logPath) || opt.logPath.empty()) return usageError("--log needs a file");
+        } else if (a == "--names") {
+            if (!value(v)) return usageError("--names needs a file");
+            opt.namesPath = v;
+        } else if (a == "--board") {
+            if (!value(boardPath) || boardPath.empty()) return usageError("--board needs a file");
+        } else if (a == "--until") {
+            std::int64_t ms = -1;
+            if (!value(v) || v.empty() ||
+                std::from_chars(v.data(), v.data() + v.size(), ms).ptr != v.data() + v.size() ||
+                ms < 0) {
+                return usageError("--until needs a number of milliseconds");
+            }
+            opt.untilMs = ms;
+        } else if (a.starts_with("--")) {
+            return usageError("unknown option " + std::string(a));
+        } else if (!haveCapture) {
+            capturePath = std::string(a);
+            haveCapture = true;
+        } else {
+            return usageError("only one capture file");
+        }
+    }
+    if (!haveCapture) return usageError("no capture file");
+
+    std::ifstream in(capturePath, std::ios::binary);
+    if (!in) {
+        std::cerr << "linewarden-replay: cannot read " << capturePath << "\n";
+        return 2;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    auto parsed = lw::parseCapture(text.str());
+    if (auto* err = std::get_if<lw::CaptureError>(&parsed)) {
+        std::cerr << capturePath << ":" << err->line << ": " << err->message << "\n";
+        return 2;
+    }
+    const lw::Capture& capture = std::get<lw::Capture>(parsed);
+
+    std::ofstream boardFile;
+    std::ostream* board = nullptr;
+    if (boardPath == "-") {
+        board = &std::cout;
+    } else if (!boardPath.empty()) {
+        boardFile.open(boardPath, std::ios::binary | std::ios::trunc);
+        if (!boardFile) {
+            std::cerr << "linewarden-replay: cannot write " << boardPath << "\n";
+            return 1;
+        }
+        board = &boardFile;
+    }
+
+    lw::FileLogSink sink;
+    const lw::ReplayStats stats =
+        lw::runReplay(capture, opt, sink, board, [](const lw::LogFailure& f) {
+            std::cerr << "linewarden-replay: cannot write the log " << f.path << ": " << f.error
+                      << "\n";
+        });
+    if (board) board->flush();
+    if (board && !*board) {
+        std::cerr << "linewarden-replay: writing the board output failed\n";
+        return 1;
+    }
+    if (stats.recordsDropped > 0) {
+        std::cerr << "linewarden-replay: " << stats.recordsDropped << " records not written\n";
+        return 1;
+    }
+    return 0;
+}
