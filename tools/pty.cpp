@@ -1,0 +1,77 @@
+#include "tools/pty.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace lw {
+
+Pty::~Pty() {
+    closeSlave();
+    closeMaster();
+}
+
+Pty::Pty(Pty&& o) noexcept
+    : m_master(std::exchange(o.m_master, -1)),
+      m_slave(std::exchange(o.m_slave, -1)),
+      m_path(std::move(o.m_path)) {}
+
+Pty& Pty::operator=(Pty&& o) noexcept {
+    if (this != &o) {
+        closeSlave();
+        closeMaster();
+        m_master = std::exchange(o.m_master, -1);
+        m_slave = std::exchange(o.m_slave, -1);
+        m_path = std::move(o.m_path);
+    }
+    return *this;
+}
+
+bool Pty::create(std::string* error) {
+    char name[256] = {};
+    termios raw{};
+    cfmakeraw(&raw);
+    if (::openpty(&m_master, &m_slave, name, &raw, nullptr) != 0) {
+        if (error) *error = std::strerror(errno);
+        m_master = m_slave = -1;
+        return false;
+    }
+    m_path = name;
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+std::size_t Pty::write(std::string_view bytes) {
+    if (m_master < 0 || bytes.empty()) return 0;
+    const ssize_t n = ::write(m_master, bytes.data(), bytes.size());
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+std::string Pty::readAvailable() {
+    std::string out;
+    if (m_master < 0) return out;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n <= 0) break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    return out;
+}
+
+void Pty::closeSlave() {
+    if (m_slave >= 0) ::close(m_slave);
+    m_slave = -1;
+}
+
+void Pty::closeMaster() {
+    if (m_master >= 0) ::close(m_master);
+    m_master = -1;
+}
+
+}  // namespace lw

@@ -1,0 +1,344 @@
+#include "tools/simulator.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "monitor/busmonitor.h"
+
+namespace lw::sim {
+
+namespace {
+
+std::vector<std::string_view> words(std::string_view line) {
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        const std::size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+        if (i > start) out.push_back(line.substr(start, i - start));
+    }
+    return out;
+}
+
+bool number(std::string_view s, std::int64_t& out) {
+    if (s.empty()) return false;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), out);
+    return r.ec == std::errc{} && r.ptr == s.data() + s.size() && out >= 0;
+}
+
+bool duration(std::string_view s, std::int64_t& ms) {
+    std::int64_t scale = 1;
+    if (s.ends_with("ms")) {
+        s.remove_suffix(2);
+    } else if (s.ends_with("s")) {
+        s.remove_suffix(1);
+        scale = 1000;
+    } else if (s.ends_with("m")) {
+        s.remove_suffix(1);
+        scale = 60'000;
+    }
+    if (!number(s, ms)) return false;
+    ms *= scale;
+    return true;
+}
+
+std::optional<UnitState> stateNamed(std::string_view w) {
+    if (w == "off") return UnitState::Off;
+    if (w == "film-in") return UnitState::FilmIn;
+    if (w == "start") return UnitState::Start;
+    if (w == "run") return UnitState::Run;
+    if (w == "ending") return UnitState::Ending;
+    if (w == "no-film") return UnitState::NoFilm;
+    if (w == "fail-presence") return UnitState::FailPresence;
+    if (w == "fail-motion") return UnitState::FailMotion;
+    return std::nullopt;
+}
+
+bool units(std::string_view w, int& first, int& last) {
+    if (w == "all") {
+        first = 1;
+        last = 16;
+        return true;
+    }
+    const auto dash = w.find('-');
+    std::int64_t a = 0, b = 0;
+    if (dash == std::string_view::npos) {
+        if (!number(w, a)) return false;
+        b = a;
+    } else if (!number(w.substr(0, dash), a) || !number(w.substr(dash + 1), b)) {
+        return false;
+    }
+    if (a < 1 || b > 16 || a > b) return false;
+    first = static_cast<int>(a);
+    last = static_cast<int>(b);
+    return true;
+}
+
+constexpr std::string_view kShowNight = R"(# Four units run an evening of shows; unit 3 runs in interlock.
+at 0s unit 1-4 film-in
+at 0s remote on
+at 5s unit 1 show 3m
+at 20s unit 2 show 150s
+at 35s unit 3 show 2m interlock
+at 50s unit 4 show 100s
+at 4m end
+)";
+
+constexpr std::string_view kFailure = R"(# Shows that go wrong: presence, motion in interlock, a unit that drops off.
+at 0s unit 1-4 film-in
+at 0s remote on
+at 3s unit 1-3 start
+at 3s unit 4 run
+at 7s unit 1-3 run
+at 25s unit 2 fail-presence
+at 35s unit 3 fail-motion interlock
+at 45s unit 4 off
+at 50s unit 1 ending
+at 60s unit 1 no-film
+at 70s unit 2-3 film-in
+at 90s end
+)";
+
+constexpr std::string_view kNoisy = R"(# A bus with bad wiring: noise bursts, a panic pair and a lone P.
+at 0s unit 1-2 run
+at 0s unit 3 film-in
+at 5s noise 40
+at 20s noise 0
+at 24s panic pk
+at 28s panic p
+at 30s unit 3 show 20s
+at 60s end
+)";
+
+constexpr std::string_view kQuick = R"(# A short test pattern: every kind of unit report within twelve seconds.
+at 0s remote on
+at 1s unit 1 start
+at 1s unit 2 start interlock
+at 1s unit 3 run
+at 3s unit 1-2 run
+at 5s unit 3 fail-motion
+at 6s unit 2 fail-presence interlock
+at 7s unit 1 ending
+at 8s unit 1 no-film
+at 12s end
+)";
+
+constexpr std::string_view kIdle = R"(# The master remote box alone, units ready.
+at 0s remote on
+at 0s unit 1-16 film-in
+)";
+
+struct Named {
+    std::string_view name;
+    std::string_view text;
+};
+constexpr std::array<Named, 5> kScenarios{{{"show-night", kShowNight},
+                                           {"failure", kFailure},
+                                           {"noisy", kNoisy},
+                                           {"quick", kQuick},
+                                           {"idle", kIdle}}};
+
+}  // namespace
+
+std::optional<std::string_view> builtinScenario(std::string_view name) {
+    for (const auto& s : kScenarios) {
+        if (s.name == name) return s.text;
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string_view> builtinScenarioNames() {
+    std::vector<std::string_view> n;
+    for (const auto& s : kScenarios) n.push_back(s.name);
+    return n;
+}
+
+std::variant<Script, ScriptError> parseScript(std::string_view text) {
+    Script script;
+    int lineNo = 0;
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        std::size_t eol = text.find('\n', pos);
+        if (eol == std::string_view::npos) eol = text.size();
+        std::string_view line = text.substr(pos, eol - pos);
+        pos = eol + 1;
+        ++lineNo;
+        if (const auto hash = line.find('#'); hash != std::string_view::npos) {
+            line = line.substr(0, hash);
+        }
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const auto w = words(line);
+        if (w.empty()) continue;
+        auto fail = [&](std::string msg) { return ScriptError{lineNo, std::move(msg)}; };
+
+        Event e;
+        if (w.size() < 3 || w[0] != "at" || !duration(w[1], e.at)) {
+            return fail("expected \"at TIME ...\"");
+        }
+        const std::string_view what = w[2];
+        if (what == "end" && w.size() == 3) {
+            e.kind = Event::Kind::End;
+            script.end = e.at;
+        } else if (what == "remote" && w.size() == 4 && (w[3] == "on" || w[3] == "off")) {
+            e.kind = Event::Kind::Remote;
+            e.on = w[3] == "on";
+        } else if (what == "panic" && w.size() == 4 && (w[3] == "pk" || w[3] == "p")) {
+            e.kind = Event::Kind::Panic;
+            e.panic = w[3] == "pk" ? "PK" : "P";
+        } else if (what == "noise" && w.size() == 4) {
+            std::int64_t pm = 0;
+            if (!number(w[3], pm) || pm > 1000) return fail("noise takes 0 to 1000 per mille");
+            e.kind = Event::Kind::Noise;
+            e.noisePerMille = static_cast<int>(pm);
+        } else if (what == "unit" && w.size() >= 5 && w.size() <= 7) {
+            if (!units(w[3], e.firstUnit, e.lastUnit)) return fail("units are 1 to 16, N-M or all");
+            const bool show = w[4] == "show";
+            std::size_t flag = show ? 6 : 5;
+            if (w.size() > flag + 1) return fail("too many words");
+            if (w.size() == flag + 1) {
+                if (w[flag] != "interlock") return fail("expected \"interlock\"");
+                e.interlock = true;
+            }
+            if (show) {
+                std::int64_t len = 0;
+                if (w.size() < 6 || !duration(w[5], len) || len < 10'000) {
+                    return fail("show takes a length of at least 10s");
+                }
+                // A whole show: start, run, closing, end of film, reloaded.
+                const std::int64_t t = e.at;
+                const std::pair<std::int64_t, UnitState> steps[] = {
+                    {t, UnitState::Start},
+                    {t + 4000, UnitState::Run},
+                    {t + len - (len >= 40'000 ? 20'000 : 4000), UnitState::Ending},
+                    {t + len, UnitState::NoFilm},
+                    {t + len + 20'000, UnitState::FilmIn}};
+                for (const auto& [at, st] : steps) {
+                    Event s = e;
+                    s.at = at;
+                    s.state = st;
+                    script.events.push_back(s);
+                }
+                continue;
+            }
+            const auto st = stateNamed(w[4]);
+            if (!st) return fail("unknown unit state " + std::string(w[4]));
+            e.state = *st;
+        } else {
+            return fail("unknown command");
+        }
+        script.events.push_back(e);
+    }
+    std::stable_sort(script.events.begin(), script.events.end(),
+                     [](const Event& a, const Event& b) { return a.at < b.at; });
+    return script;
+}
+
+char statusCode(UnitState s, bool interlock) {
+    char c = 0;
+    switch (s) {
+        case UnitState::Off: return 0;
+        case UnitState::FilmIn: c = 'z'; break;
+        case UnitState::Start: c = 'q'; break;
+        case UnitState::Run: c = 'u'; break;
+        case UnitState::Ending: c = 'n'; break;
+        case UnitState::NoFilm: c = 'l'; break;
+        case UnitState::FailPresence: c = 'h'; break;
+        case UnitState::FailMotion: c = 'm'; break;
+    }
+    return interlock ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+BusSimulator::BusSimulator(Script script, std::uint64_t seed, int baud)
+    : m_script(std::move(script)),
+      m_seed(seed),
+      m_rng(seed),
+      m_charsPerSecond(std::max(1, baud / 10)) {}  // 8N1: ten bits a character
+
+void BusSimulator::restart() {
+    m_rng.seed(m_seed);
+    m_now = 0;
+    m_next = 0;
+    m_credit = 0;
+    m_units = {};
+    m_remote = false;
+    m_noisePerMille = 0;
+    m_cursor = 0;
+    m_pending.clear();
+}
+
+std::uint64_t BusSimulator::random(std::uint64_t bound) { return m_rng() % bound; }
+
+void BusSimulator::apply(const Event& e) {
+    switch (e.kind) {
+        case Event::Kind::Unit:
+            for (int u = e.firstUnit; u <= e.lastUnit; ++u) {
+                m_units[static_cast<std::size_t>(u - 1)] = {e.state, e.interlock};
+            }
+            break;
+        case Event::Kind::Remote: m_remote = e.on; break;
+        case Event::Kind::Panic: m_pending += e.panic; break;
+        case Event::Kind::Noise: m_noisePerMille = e.noisePerMille; break;
+        case Event::Kind::End: break;
+    }
+}
+
+// Queues the next item on the line; false when the bus has nothing to say.
+bool BusSimulator::refill() {
+    for (int tries = 0; tries <= 16; ++tries) {
+        const int slot = m_cursor;
+        m_cursor = (m_cursor + 1) % 17;
+        if (slot == 16) {
+            if (m_remote) {
+                m_pending += 'T';
+                break;
+            }
+            continue;
+        }
+        const Unit& u = m_units[static_cast<std::size_t>(slot)];
+        const char code = statusCode(u.state, u.interlock);
+        if (!code) continue;
+        static constexpr std::string_view tags = "ijvwIJVWX";
+        m_pending += static_cast<char>('0' + slot);
+        m_pending += tags[random(tags.size())];
+        m_pending += code;
+        break;
+    }
+    if (m_noisePerMille > 0 && static_cast<int>(random(1000)) < m_noisePerMille) {
+        unsigned char c = 0;
+        do {
+            c = static_cast<unsigned char>(random(256));
+        } while (isKnownBusChar(c));
+        m_pending.insert(m_pending.begin() + static_cast<std::ptrdiff_t>(random(m_pending.size() + 1)),
+                         static_cast<char>(c));
+    }
+    return !m_pending.empty();
+}
+
+std::string BusSimulator::advance(std::int64_t ms) {
+    std::string out;
+    const std::int64_t until = m_now + ms;
+    while (m_now < until) {
+        while (m_next < m_script.events.size() && m_script.events[m_next].at <= m_now) {
+            apply(m_script.events[m_next++]);
+        }
+        std::int64_t step = until - m_now;
+        if (m_next < m_script.events.size()) {
+            step = std::min(step, m_script.events[m_next].at - m_now);
+        }
+        m_credit += step * m_charsPerSecond;
+        m_now += step;
+        while (m_credit >= 1000) {
+            if (m_pending.empty() && !refill()) {
+                m_credit = 0;  // an idle line saves nothing up
+                break;
+            }
+            out += m_pending.front();
+            m_pending.erase(0, 1);
+            m_credit -= 1000;
+        }
+    }
+    return out;
+}
+
+}  // namespace lw::sim
