@@ -64,6 +64,10 @@ std::string Pty::readAvailable() {
     return out;
 }
 
+void Pty::discardUnread() {
+    if (m_slave >= 0) ::tcflush(m_slave, TCIFLUSH);
+}
+
 void Pty::closeSlave() {
     if (m_slave >= 0) ::close(m_slave);
     m_slave = -1;

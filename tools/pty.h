@@ -26,6 +26,9 @@ public:
     std::size_t write(std::string_view bytes);
     // Whatever the slave side wrote, without waiting.
     std::string readAvailable();
+    // Drops what was written but not yet read on the slave side: a bus with
+    // nobody listening keeps no backlog.
+    void discardUnread();
     // The slave descriptor made with the pair is kept open by default so the
     // pair survives programs opening and closing it; tests may drop it.
     void closeSlave();

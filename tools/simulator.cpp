@@ -9,6 +9,8 @@ namespace lw::sim {
 
 namespace {
 
+constexpr std::int64_t kQuietRemoteMs = 250;
+
 std::vector<std::string_view> words(std::string_view line) {
     std::vector<std::string_view> out;
     std::size_t i = 0;
@@ -264,6 +266,7 @@ void BusSimulator::restart() {
     m_remote = false;
     m_noisePerMille = 0;
     m_cursor = 0;
+    m_lastRemote = -1'000'000;
     m_pending.clear();
 }
 
@@ -289,8 +292,13 @@ bool BusSimulator::refill() {
         const int slot = m_cursor;
         m_cursor = (m_cursor + 1) % 17;
         if (slot == 16) {
-            if (m_remote) {
+            // Between rounds of frames; on a quiet bus a few times a second.
+            const bool anyUnit = std::any_of(m_units.begin(), m_units.end(), [](const Unit& u) {
+                return u.state != UnitState::Off;
+            });
+            if (m_remote && (anyUnit || m_now - m_lastRemote >= kQuietRemoteMs)) {
                 m_pending += 'T';
+                m_lastRemote = m_now;
                 break;
             }
             continue;
@@ -317,17 +325,13 @@ bool BusSimulator::refill() {
 
 std::string BusSimulator::advance(std::int64_t ms) {
     std::string out;
-    const std::int64_t until = m_now + ms;
-    while (m_now < until) {
+    // Millisecond by millisecond, so each character leaves at its own time.
+    for (std::int64_t i = 0; i < ms; ++i) {
         while (m_next < m_script.events.size() && m_script.events[m_next].at <= m_now) {
             apply(m_script.events[m_next++]);
         }
-        std::int64_t step = until - m_now;
-        if (m_next < m_script.events.size()) {
-            step = std::min(step, m_script.events[m_next].at - m_now);
-        }
-        m_credit += step * m_charsPerSecond;
-        m_now += step;
+        ++m_now;
+        m_credit += m_charsPerSecond;
         while (m_credit >= 1000) {
             if (m_pending.empty() && !refill()) {
                 m_credit = 0;  // an idle line saves nothing up

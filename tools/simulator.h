@@ -87,6 +87,7 @@ private:
     bool m_remote = false;
     int m_noisePerMille = 0;
     int m_cursor = 0;
+    std::int64_t m_lastRemote = -1'000'000;
     std::string m_pending;
 };
 

@@ -1,0 +1,158 @@
+// linewarden-capture: records a bus, read-only, as a replayable capture file.
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "monitor/commport.h"
+#include "tools/capturefile.h"
+#include "tools/toolsupport.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: linewarden-capture (--port N | --device PATH) [--baud 4800|1200]\n"
+    "                          [--software-version TEXT] [--out FILE] [--duration S]\n"
+    "\n"
+    "Listens to a bus (never writes to it) and writes a capture file for linewarden-replay,\n"
+    "one line as bytes arrive, each flushed, until interrupted (Ctrl+C) or S seconds pass.\n"
+    "  --port N      COM port number, mapped like the monitor maps it\n"
+    "  --device PATH a serial device or pseudo-terminal\n"
+    "  --software-version TEXT  the version choice written into the capture\n"
+    "  --out FILE    the capture file (default: standard output)\n";
+
+int usage(const std::string& msg) {
+    std::cerr << "linewarden-capture: " << msg << "\n" << kUsage;
+    return 2;
+}
+
+constexpr int kPollMs = 50;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    std::optional<std::int64_t> portNumber;
+    std::string device, out, version;
+    bool haveVersion = false;
+    std::int64_t baud = 4800, duration = 0;
+
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= args.size()) return std::nullopt;
+            return args[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else if (a == "--version") {
+            std::cout << "linewarden-capture 1.1.8\n";
+            return 0;
+        } else if (a == "--port") {
+            const auto v = value();
+            portNumber = v ? lw::tools::wholeNumber(*v) : std::nullopt;
+            if (!portNumber) return usage("--port needs a number");
+        } else if (a == "--device") {
+            const auto v = value();
+            if (!v || v->empty()) return usage("--device needs a path");
+            device = *v;
+        } else if (a == "--baud") {
+            const auto v = value();
+            const auto n = v ? lw::tools::wholeNumber(*v) : std::nullopt;
+            if (!n || (*n != 4800 && *n != 1200)) return usage("--baud is 4800 or 1200");
+            baud = *n;
+        } else if (a == "--software-version") {
+            const auto v = value();
+            if (!v) return usage("--software-version needs a value");
+            version = *v;
+            haveVersion = true;
+        } else if (a == "--out") {
+            const auto v = value();
+            if (!v || v->empty()) return usage("--out needs a file");
+            out = *v;
+        } else if (a == "--duration") {
+            const auto v = value();
+            const auto n = v ? lw::tools::wholeNumber(*v) : std::nullopt;
+            if (!n) return usage("--duration needs seconds");
+            duration = *n;
+        } else {
+            return usage("unknown argument " + a);
+        }
+    }
+    if (portNumber.has_value() == !device.empty()) return usage("give --port or --device");
+
+    lw::CommPort::Resolver resolve;
+    if (!device.empty()) {
+        const QString path = QString::fromStdString(device);
+        resolve = [path](int) { return path; };
+    }
+    lw::CommPort port(resolve);
+    const int n = portNumber ? static_cast<int>(std::min<std::int64_t>(*portNumber, 32767)) : 1;
+    for (const lw::PortResult& r : {port.setCommPort(n),
+                                    port.setSettings(std::to_string(baud) + ",n,8,1"),
+                                    port.setPortOpen(true)}) {
+        if (!r.ok) {
+            std::cerr << "linewarden-capture: " << r.error << "\n";
+            return 1;
+        }
+    }
+
+    std::FILE* file = out.empty() ? stdout : std::fopen(out.c_str(), "wb");
+    if (!file) {
+        std::cerr << "linewarden-capture: cannot write " << out << "\n";
+        return 1;
+    }
+    bool writeFailed = false;
+    auto put = [&](const std::string& text) {
+        if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0) {
+            writeFailed = true;
+        }
+    };
+
+    // Offsets count from the whole second the header names.
+    const QDateTime now = QDateTime::currentDateTime();
+    const QTime t = now.time();
+    const lw::CivilTime start{now.date().year(), now.date().month(), now.date().day(),
+                              t.hour(), t.minute(), t.second(), 0};
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const std::int64_t lead = t.msec();
+    put("# recorded by linewarden-capture from " + port.device().toStdString() + "\n" +
+         lw::headerText(start, haveVersion ? std::optional<std::string>(version) : std::nullopt,
+                        baud));
+
+    int status = 0;
+    port.setLostHandler([&](const std::string& why) {
+        std::cerr << "linewarden-capture: the port went away: " << why << "\n";
+        status = 1;
+        app.quit();
+    });
+    lw::tools::installStopHandlers();
+    QTimer poll;
+    poll.setInterval(kPollMs);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (;;) {
+            const std::string bytes = port.input();
+            if (bytes.empty()) break;
+            put(lw::dataLine(lead + elapsed.elapsed(), bytes));
+        }
+        if (writeFailed) {
+            std::cerr << "linewarden-capture: writing the capture failed\n";
+            status = 1;
+            app.quit();
+        }
+        if (lw::tools::g_stop || (duration > 0 && elapsed.elapsed() >= duration * 1000)) app.quit();
+    });
+    poll.start();
+    app.exec();
+    port.setPortOpen(false);
+    if (file != stdout) std::fclose(file);
+    return status;
+}
