@@ -106,14 +106,14 @@ TEST(Simulator, NoiseIsNeverAProtocolCharacter) {
     EXPECT_EQ(frames.substr(0, 1), "0");
 }
 
-// The simulator's quick pattern, recorded in 50 ms slices as the capture tool
+// The simulator's quick pattern, recorded in 100 ms slices as the capture tool
 // does and replayed: every report it is made to cause, in order.
 TEST(Simulator, QuickScenarioGivesItsReportsThroughTheMonitor) {
     sim::BusSimulator bus(script(*sim::builtinScenario("quick")), 1, 4800);
     lw::Capture cap;
     cap.start = {2002, 3, 1, 20, 0, 0, 0};
-    for (std::int64_t t = 50; !bus.finished(); t += 50) {
-        std::string bytes = bus.advance(50);
+    for (std::int64_t t = 100; !bus.finished(); t += 100) {
+        std::string bytes = bus.advance(100);
         if (!bytes.empty()) cap.chunks.push_back({t, std::move(bytes)});
     }
     lw::ReplayOptions opt;

@@ -31,7 +31,7 @@ int usage(const std::string& msg) {
     return 2;
 }
 
-constexpr int kPollMs = 50;
+constexpr int kPollMs = 100;
 
 }  // namespace
 
