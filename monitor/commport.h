@@ -7,7 +7,7 @@
 #include <string>
 
 #include "monitor/linesettings.h"
-#include "monitor/monitorio.h"
+#include "monitor/serialops.h"
 
 class QSettings;
 
@@ -24,7 +24,7 @@ QString settingsApplication();
 // A serial port as the monitor uses it, read-only: select the port, set the
 // line format, open, close, ask whether open, read what came. Nothing is
 // ever written to the line, and handshaking and modem lines are left alone.
-class CommPort final : public QObject, public BusInput {
+class CommPort final : public QObject, public SerialPortOps {
     Q_OBJECT
 public:
     using Resolver = std::function<QString(int)>;
@@ -34,9 +34,9 @@ public:
     explicit CommPort(Resolver resolve = {}, QObject* parent = nullptr);
     ~CommPort() override;
 
-    PortResult setCommPort(int n);
-    PortResult setSettings(const std::string& text);
-    PortResult setPortOpen(bool open);
+    PortResult setCommPort(int n) override;
+    PortResult setSettings(const std::string& text) override;
+    PortResult setPortOpen(bool open) override;
     bool portOpen() const override;
     std::string input() override;
 
@@ -44,7 +44,7 @@ public:
     QString device() const { return m_device; }
 
     // Told once each time an open port's device goes away.
-    void setLostHandler(LostHandler handler) { m_onLost = std::move(handler); }
+    void setLostHandler(LostHandler handler) override { m_onLost = std::move(handler); }
 
 private:
     void lose(const std::string& why);

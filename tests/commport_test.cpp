@@ -34,7 +34,7 @@ std::string drain(CommPort& port, std::size_t want, std::size_t* largest = nullp
 class CommPortTest : public QObject {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void init() {
         QVERIFY(m_pty.create());
         m_port = std::make_unique<CommPort>([this](int) { return m_device; });

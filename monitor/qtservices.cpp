@@ -1,0 +1,42 @@
+#include "monitor/qtservices.h"
+
+#include <QApplication>
+#include <QDateTime>
+
+#include "monitor/timetext.h"
+
+namespace lw::gui {
+
+namespace {
+CivilTime nowCivil() {
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDate d = now.date();
+    const QTime t = now.time();
+    return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec()};
+}
+}  // namespace
+
+std::string LocalTime::timeText() { return lw::timeText(nowCivil()); }
+std::string LocalTime::dateText() { return lw::dateText(nowCivil()); }
+std::string LocalTime::secondsText() {
+    const int s = QTime::currentTime().second();
+    return {static_cast<char>('0' + s / 10), static_cast<char>('0' + s % 10)};
+}
+
+void AlertBeeper::beep() { QApplication::beep(); }
+
+QColor toQColor(const Colour& c, const QPalette& p) {
+    switch (c.system) {
+        case SystemColour::None: return QColor(c.r, c.g, c.b);
+        case SystemColour::WindowText: return p.color(QPalette::WindowText);
+        case SystemColour::Highlight: return p.color(QPalette::Highlight);
+        case SystemColour::Window: return p.color(QPalette::Window);
+        case SystemColour::WindowFrame: return p.color(QPalette::Shadow);
+        case SystemColour::CaptionText: return p.color(QPalette::WindowText);
+        case SystemColour::HighlightText: return p.color(QPalette::HighlightedText);
+        case SystemColour::ButtonText: return p.color(QPalette::ButtonText);
+    }
+    return {};
+}
+
+}  // namespace lw::gui

@@ -1,0 +1,28 @@
+#include "shell/userdialogs.h"
+
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace lw::gui {
+
+void QtUserDialogs::message(const QString& text, const QString& title) {
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, m_parent);
+    box.exec();
+}
+
+void QtUserDialogs::notice(const QString& text, const QString& title) {
+    auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, m_parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}
+
+QString QtUserDialogs::askText(const QString& prompt, const QString& title,
+                               const QString& defaultAnswer) {
+    bool ok = false;
+    const QString answer =
+        QInputDialog::getText(m_parent, title, prompt, QLineEdit::Normal, defaultAnswer, &ok);
+    return ok ? answer : QString();
+}
+
+}  // namespace lw::gui

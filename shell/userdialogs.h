@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace lw::gui {
+
+// The message and input boxes the windows raise, behind one interface so
+// tests can answer them.
+class UserDialogs {
+public:
+    virtual ~UserDialogs() = default;
+    // A modal box with a single OK button and no icon; returns when closed.
+    virtual void message(const QString& text, const QString& title) = 0;
+    // A box that does not stop the program: timers keep ticking behind it.
+    virtual void notice(const QString& text, const QString& title) = 0;
+    // An input box; empty on cancel.
+    virtual QString askText(const QString& prompt, const QString& title,
+                            const QString& defaultAnswer) = 0;
+};
+
+class QtUserDialogs final : public UserDialogs {
+public:
+    explicit QtUserDialogs(QWidget* parent) : m_parent(parent) {}
+    void message(const QString& text, const QString& title) override;
+    void notice(const QString& text, const QString& title) override;
+    QString askText(const QString& prompt, const QString& title,
+                    const QString& defaultAnswer) override;
+
+private:
+    QWidget* m_parent;
+};
+
+}  // namespace lw::gui

@@ -1,0 +1,336 @@
+// The status board, raw data and logging options windows, offscreen, on fakes.
+#include <QCheckBox>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include "shell/twips.h"
+#include "support/guifakes.h"
+
+using lw::gui::twips;
+using lwtest::Board;
+
+namespace {
+
+QLabel* label(Board& b, const QString& name) { return b.form->findChild<QLabel*>(name); }
+lw::gui::ShapeWidget* shape(Board& b, const QString& name) {
+    return b.form->findChild<lw::gui::ShapeWidget*>(name);
+}
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+const std::string kRule = std::string(lw::kRule) + "\r\n";
+
+}  // namespace
+
+class MonitorWindowsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void loadShowsEmptyBlocksAndTheNamesFile() {
+        Board b;
+        QFile f(b.names);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("\"fileok\",\"Alpha\",\"B\xe9ta\"\r\n");
+        f.close();
+        b.boot();
+        QCOMPARE(label(b, "Label33(1)")->text(), QStringLiteral("Alpha"));
+        QCOMPARE(label(b, "Label33(2)")->text(), QStringLiteral("B\u00e9ta"));
+        QCOMPARE(label(b, "Label33(16)")->text(), QStringLiteral("16"));
+        for (int i = 1; i <= 16; ++i) {
+            const QString n = QString::number(i);
+            QCOMPARE(label(b, "stat1(" + n + ")")->text(), QStringLiteral(" "));
+            QCOMPARE(label(b, "time1(" + n + ")")->text(), QStringLiteral(" "));
+            QCOMPARE(shape(b, "Shape1(" + n + ")")->fill(), QColor(Qt::black));
+            QCOMPARE(shape(b, "Shape2(" + n + ")")->fill(), QColor(Qt::black));
+        }
+        QCOMPARE(label(b, "Label1")->text(), QStringLiteral("MASTER REMOTE FOUND "));
+        QCOMPARE(label(b, "Label2")->text(), QStringLiteral("NOISE"));
+        QVERIFY(b.form->Timer3.isActive());
+        QVERIFY(!b.form->Timer1.isActive());
+        QVERIFY(!b.form->Timer2.isActive());
+        QVERIFY(b.raw->isMinimized());
+        QCOMPARE(b.form->windowTitle(), QStringLiteral("STATUS REMOTE"));
+        // Block 6 sits in the second row, second column.
+        QCOMPARE(shape(b, "Shape1(6)")->pos(), QPoint(twips(1785, b.form), twips(1785, b.form)));
+    }
+
+    void aFrameShowsItsTextAndColoursAfterOneTick() {
+        Board b;
+        b.boot();
+        b.options->Check3->setChecked(true);
+        b.start();
+        QVERIFY(b.form->Timer1.isActive() && b.form->Timer2.isActive());
+        QCOMPARE(b.port->settings, std::string("4800,n,8,1"));
+        QCOMPARE(b.port->number, 2);
+        b.tick("0iq5jUT");
+        QCOMPARE(label(b, "stat1(1)")->text(), QStringLiteral("STARTING"));
+        QCOMPARE(label(b, "time1(1)")->text(), QStringLiteral("0:00:00"));
+        QCOMPARE(shape(b, "Shape1(1)")->fill(), QColor(0, 128, 0));
+        QCOMPARE(shape(b, "Shape2(1)")->fill(), QColor(0, 255, 0));
+        QCOMPARE(label(b, "stat1(6)")->text(), QStringLiteral("SHOW RUN"));
+        QCOMPARE(shape(b, "Shape2(6)")->fill(), QColor(0, 0, 255));
+        QCOMPARE(b.form->Shape3->fill(), QColor(255, 0, 0));
+        QCOMPARE(b.raw->newdata(), std::string("0iq5jUT"));
+        QCOMPARE(b.sink->entries.size(), std::size_t(1));
+        QCOMPARE(b.sink->entries[0].path, b.options->logpath().toStdString());
+        b.time->advance(1000);
+        b.form->clockTick();
+        QCOMPARE(label(b, "time1(1)")->text(), QStringLiteral("0:00:01"));
+        b.tick("xsss");
+        QCOMPARE(b.form->Shape4->fill(), QColor(255, 255, 0));
+        QCOMPARE(label(b, "Label2")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    }
+
+    void failedUnitsFlashWithTheBlinkAndBeepEveryTick() {
+        Board b;
+        b.boot();
+        b.start();
+        b.tick("0ih1iHsss");
+        QCOMPARE(b.beeper->count, 2);
+        QCOMPARE(shape(b, "Shape1(1)")->fill(), QColor(0, 255, 0));
+        QCOMPARE(shape(b, "Shape2(1)")->fill(), QColor(255, 0, 0));
+        b.form->blinkTick();
+        b.tick("");
+        QCOMPARE(b.beeper->count, 4);
+        QCOMPARE(shape(b, "Shape1(1)")->fill(), QColor(255, 0, 0));
+        QCOMPARE(shape(b, "Shape2(1)")->fill(), QColor(0, 255, 0));
+        QCOMPARE(shape(b, "Shape2(2)")->fill(), QColor(0, 0, 255));
+        QCOMPARE(label(b, "stat1(2)")->text(), QStringLiteral("HELP ME"));
+    }
+
+    void startremoteFailureTellsHidesAndStops() {
+        Board b;
+        b.boot();
+        b.port->failOpen = true;
+        b.start(3);
+        QCOMPARE(b.dialogs.messages.size(), std::size_t(1));
+        QCOMPARE(b.dialogs.messages[0].title, QStringLiteral("COMMPORT INVALID"));
+        QCOMPARE(b.dialogs.messages[0].text,
+                 QStringLiteral("Permission error while locking the device"));
+        QVERIFY(!b.form->isVisible());
+        QVERIFY(!b.form->Timer1.isActive());
+        QVERIFY(!b.form->Timer2.isActive());
+        QVERIFY(!b.port->open);
+        QCOMPARE(b.raw->windowTitle(), QStringLiteral("KX-40 DATA BUSS   COMM #3"));
+        // No port chosen at all, and an empty speed: the same path.
+        b.port->failOpen = false;
+        b.start(0);
+        QCOMPARE(b.dialogs.messages.back().text, QStringLiteral("Invalid Port Number"));
+        b.start(1, QString());
+        QCOMPARE(b.dialogs.messages.size(), std::size_t(3));
+        QVERIFY(!b.port->open);
+    }
+
+    void renamingWritesTheNamesFile() {
+        Board b;
+        b.boot();
+        b.dialogs.answers << QStringLiteral("Screen \u00e9");
+        QTest::mouseDClick(label(b, "Label33(5)"), Qt::LeftButton);
+        QCOMPARE(b.dialogs.prompts.value(0),
+                 QStringLiteral("Enter New Name|CHANGE KX-40 LABEL|5"));
+        QCOMPARE(label(b, "Label33(5)")->text(), QStringLiteral("Screen \u00e9"));
+        QCOMPARE(fileBytes(b.names),
+                 QByteArray("\"fileok\",\"1\",\"2\",\"3\",\"4\",\"Screen \xe9\",\"6\",\"7\",\"8\","
+                            "\"9\",\"10\",\"11\",\"12\",\"13\",\"14\",\"15\",\"16\"\r\n"));
+        const QByteArray before = fileBytes(b.names);
+        b.form->renameUnit(5);  // cancelled: no answer
+        b.dialogs.answers << QStringLiteral("say \"hi\"");
+        b.form->renameUnit(5);
+        QCOMPARE(fileBytes(b.names), before);
+        QCOMPARE(b.dialogs.messages.size(), std::size_t(1));
+        QCOMPARE(label(b, "Label33(5)")->text(), QStringLiteral("Screen \u00e9"));
+    }
+
+    void hotSpotRenumbersEverySecondDoubleClick() {
+        Board b;
+        b.boot();
+        QLabel* hot = label(b, "Label3");
+        QVERIFY(hot->text().isEmpty());
+        QTest::mouseDClick(hot, Qt::LeftButton);
+        QCOMPARE(label(b, "Label33(1)")->text(), QStringLiteral("1"));
+        QTest::mouseDClick(hot, Qt::LeftButton);
+        QCOMPARE(label(b, "Label33(1)")->text(), QStringLiteral("17"));
+        QCOMPARE(label(b, "Label33(16)")->text(), QStringLiteral("32"));
+        b.form->hotSpotDoubleClick();
+        b.form->hotSpotDoubleClick();
+        QCOMPARE(label(b, "Label33(16)")->text(), QStringLiteral("16"));
+    }
+
+    void layoutFollowsTheBusSpeed() {
+        Board b;
+        b.boot();
+        b.start(1, QStringLiteral("1200"));
+        QCOMPARE(b.form->size(), QSize(twips(8385, b.form), twips(3885, b.form)));
+        QCOMPARE(b.form->Shape4->y(), twips(2490, b.form));
+        b.form->resize(300, 300);
+        QCOMPARE(b.form->size(), QSize(twips(8385, b.form), twips(3885, b.form)));
+        b.form->stopMonitoring();
+        b.start(1, QStringLiteral("4800"));
+        QCOMPARE(b.form->size(), QSize(twips(8385, b.form), twips(7245, b.form)));
+        QCOMPARE(b.form->Shape4->y(), twips(5775, b.form));
+        QCOMPARE(label(b, "Label2")->y(), twips(6300, b.form));
+        // Stopped: the user may size it freely.
+        b.form->stopMonitoring();
+        b.form->resize(400, 300);
+        QCOMPARE(b.form->size(), QSize(400, 300));
+    }
+
+    void logFailureIsToldOnceAndMonitoringGoesOn() {
+        Board b;
+        b.boot();
+        b.options->Check3->setChecked(true);
+        b.start();
+        b.sink->failing = true;
+        b.tick("0iq1iq2iqsss");
+        b.tick("0iu1iu2iu");
+        b.tick("0iz1iz2izsss");
+        QCOMPARE(b.dialogs.notices.size(), std::size_t(1));
+        QCOMPARE(b.dialogs.notices[0].title, QStringLiteral("LOG FILE ERROR"));
+        QCOMPARE(label(b, "stat1(3)")->text(), QStringLiteral("READY"));
+        QVERIFY(b.form->Timer1.isActive());
+    }
+
+    void lostPortIsToldAndCanBeReopened() {
+        Board b;
+        b.boot();
+        b.start();
+        QVERIFY(!b.form->needsStart());
+        b.port->open = false;
+        b.port->lost("gone");
+        QCOMPARE(b.dialogs.notices.size(), std::size_t(1));
+        QCOMPARE(b.dialogs.notices[0].title, QStringLiteral("COMMPORT LOST"));
+        QVERIFY(b.form->needsStart());
+        b.tick("0iq");  // ticks go on with no input
+        QCOMPARE(label(b, "stat1(1)")->text(), QStringLiteral(" "));
+        b.form->startremote();
+        QVERIFY(b.port->open);
+        QVERIFY(!b.form->needsStart());
+    }
+
+    void rawWindowPacesTheBacklog() {
+        Board b;
+        b.boot();
+        lw::gui::Form2& raw = *b.raw;
+        QCOMPARE(raw.drainInterval(), 80);
+        raw.drainTick();  // nothing waiting: interval kept
+        QCOMPARE(raw.drainInterval(), 80);
+        raw.appendNewdata("abc");
+        raw.drainTick();
+        QCOMPARE(raw.shownText(), QStringLiteral("ab"));
+        QCOMPARE(raw.drainInterval(), 250);
+        raw.drainTick();
+        QCOMPARE(raw.shownText(), QStringLiteral("abc"));
+        QCOMPARE(raw.drainInterval(), 750);
+        raw.appendNewdata(std::string(41, 'q'));
+        raw.drainTick();
+        QCOMPARE(raw.shownText(), QStringLiteral("abcqqq"));
+        QCOMPARE(raw.drainInterval(), 4);
+        raw.appendNewdata(std::string(200, 'z'));
+        raw.drainTick();  // over 150 waiting: dropped
+        QCOMPARE(raw.newdata(), std::string());
+        QCOMPARE(raw.shownText(), QStringLiteral("abcqqq"));
+        // Control bytes neither break the text box nor get lost.
+        raw.appendNewdata(std::string("\r\n\x00\x9b\xff", 5));
+        for (int i = 0; i < 3; ++i) raw.drainTick();
+        QCOMPARE(raw.shownText().size(), 11);
+        QVERIFY(!raw.shownText().contains(QLatin1Char('\n')));
+    }
+
+    void rawTextKeepsItsLast921Characters() {
+        Board b;
+        b.boot();
+        std::string sent;
+        for (int i = 0; i < 310; ++i) sent += static_cast<char>('A' + i % 26);
+        for (int r = 0; r < 4; ++r) {
+            b.raw->appendNewdata(sent.substr(0, 100));
+            while (!b.raw->newdata().empty()) b.raw->drainTick();
+        }
+        QCOMPARE(b.raw->shownText().size(), 400);
+        for (int r = 0; r < 6; ++r) {
+            b.raw->appendNewdata(sent.substr(0, 100));
+            while (!b.raw->newdata().empty()) b.raw->drainTick();
+        }
+        QCOMPARE(b.raw->shownText().size(), 921);
+        QCOMPARE(b.raw->shownText().right(3), QStringLiteral("TUV"));
+    }
+
+    void quickSaveAppendsTheTextWhateverTheOptions() {
+        Board b;
+        b.boot();
+        b.raw->appendNewdata(std::string("0\x01\xff", 3));
+        b.raw->drainTick();
+        b.raw->drainTick();
+        b.raw->showNormal();
+        QTest::mouseDClick(b.raw->Text1->viewport(), Qt::LeftButton);
+        QCOMPARE(b.sink->entries.size(), std::size_t(1));
+        QCOMPARE(b.sink->entries[0].record,
+                 std::string("COMM WINDOW QUICK SAVE 10:15:07 PM  3/1/2002\r\n0\x01\xff\r\n", 51) +
+                     kRule);
+        QVERIFY(b.raw->shownText().isEmpty());
+        b.raw->quickSave();
+        QCOMPARE(b.sink->entries[1].record,
+                 "COMM WINDOW QUICK SAVE 10:15:07 PM  3/1/2002\r\n\r\n" + kRule);
+    }
+
+    void rawWindowHoldsItsSizeAndNamesThePort() {
+        Board b;
+        b.boot();
+        b.form->theport = 12;
+        b.raw->showNormal();
+        b.raw->resize(200, 100);
+        QCOMPARE(b.raw->size(), QSize(twips(7395, b.raw), twips(4830, b.raw)));
+        QCOMPARE(b.raw->y(), 0);
+        QCOMPARE(b.raw->windowTitle(), QStringLiteral("KX-40 DATA BUSS   COMM #12"));
+        b.raw->formkill();
+        QVERIFY(b.raw->isMinimized());
+    }
+
+    void optionsCancelPutsBackTheLastOpening() {
+        Board b;
+        b.boot();
+        lw::gui::Form3& o = *b.options;
+        QCOMPARE(o.logOptions().unitactivity, 0);
+        o.openDialog();
+        QVERIFY(o.isVisible());
+        QTest::mouseClick(o.Check3, Qt::LeftButton);
+        QCOMPARE(o.logOptions().unitactivity, 1);
+        QTest::mouseClick(o.Command1, Qt::LeftButton);  // OK
+        QVERIFY(!o.isVisible());
+        QCOMPARE(o.logOptions().unitactivity, 1);
+        o.openDialog();
+        QTest::mouseClick(o.Check1, Qt::LeftButton);
+        o.openDialog();  // chosen again while open: a new snapshot
+        QTest::mouseClick(o.Check2, Qt::LeftButton);
+        const QString path = o.logpath();
+        o.setLogpath(path + QStringLiteral(".new"));
+        QTest::mouseClick(o.Command2, Qt::LeftButton);  // Cancel
+        QCOMPARE(o.logOptions().rawdata, 1);
+        QCOMPARE(o.logOptions().busnoise, 0);
+        QCOMPARE(o.logOptions().unitactivity, 1);
+        QCOMPARE(o.logpath(), path + QStringLiteral(".new"));
+        QVERIFY(!o.isVisible());
+        o.showNormal();
+        o.resize(50, 50);
+        QCOMPARE(o.size(), QSize(twips(4245, &o), twips(4125, &o)));
+    }
+
+    void recordsFollowAClickedOptionAtOnce() {
+        Board b;
+        b.boot();
+        b.start();
+        b.options->openDialog();
+        QTest::mouseClick(b.options->Check3, Qt::LeftButton);
+        b.tick("0iqsss");
+        QCOMPARE(b.sink->entries.size(), std::size_t(1));
+        QTest::mouseClick(b.options->Command2, Qt::LeftButton);
+        QCOMPARE(b.options->logOptions().unitactivity, 0);
+        b.tick("1iqsss");
+        QCOMPARE(b.sink->entries.size(), std::size_t(1));  // the record written stays
+    }
+};
+
+QTEST_MAIN(MonitorWindowsTest)
+#include "monitor_windows_test.moc"
