@@ -10,7 +10,6 @@ namespace lw {
 // characters a tick, at an interval that follows its length.
 inline constexpr std::size_t kBacklogDropAbove = 150;
 inline constexpr std::size_t kShownKeep = 921;   // kept after a trim
-inline constexpr std::size_t kShownLimit = 920;  // longer than this is trimmed
 inline constexpr int kFirstDrainIntervalMs = 80;
 
 // 750 / L ms rounded half to even; 4 ms above 40 characters; at least 1 ms.
@@ -32,15 +31,16 @@ public:
     std::string finishTick();
 };
 
-// The shown text after a change: longer than 920 characters keeps the last 921.
+// The shown text after a change: longer than 920 characters keeps the last
+// 921, so exactly 921 stays as it is. True when the text changed.
 template <typename Text>
 bool trimShown(Text& text) {
-    if (static_cast<std::size_t>(text.size()) <= kShownLimit) return false;
+    if (static_cast<std::size_t>(text.size()) <= kShownKeep) return false;
     text.remove(0, text.size() - static_cast<decltype(text.size())>(kShownKeep));
     return true;
 }
 inline bool trimShown(std::string& text) {
-    if (text.size() <= kShownLimit) return false;
+    if (text.size() <= kShownKeep) return false;
     text.erase(0, text.size() - kShownKeep);
     return true;
 }
