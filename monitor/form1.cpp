@@ -10,6 +10,7 @@
 #include "monitor/commport.h"
 #include "monitor/qtservices.h"
 #include "rawview/form2.h"
+#include "shell/busconfig.h"
 #include "shell/twips.h"
 #include "shell/userdialogs.h"
 
@@ -41,14 +42,6 @@ void setTextColour(QLabel* l, const QColor& c) {
     if (p.color(QPalette::WindowText) == c) return;
     p.setColor(QPalette::WindowText, c);
     l->setPalette(p);
-}
-
-// The numeric value of a speed text: leading blanks, then digits.
-int numericValue(const QString& text) {
-    const QString t = text.trimmed();
-    int i = 0;
-    while (i < t.size() && t[i].isDigit()) ++i;
-    return t.left(i).toInt();
 }
 
 }  // namespace
@@ -212,7 +205,7 @@ void Form1::load() {
     Timer3.start();
     Timer1.setInterval(kDecoderMs);
     Timer1.stop();
-    m_raw.show();
+    m_raw.load();
     m_raw.showMinimized();
     resize(twipsSize(8355, 7200, this));
     move(twips(500, this), twips(20, this));
@@ -262,7 +255,7 @@ void Form1::unload() {
 
 void Form1::applyLayout() {
     if (isMinimized() || isMaximized() || !Timer1.isActive()) return;
-    const bool full = numericValue(baud) == 4800;
+    const bool full = lw::numericValue(baud.toStdString()) == 4800.0;
     const int w = twips(8385, this);
     const int h = twips(full ? 7245 : 3885, this);
     if (width() != w || height() != h) resize(w, h);

@@ -31,7 +31,7 @@ QColor toQColor(const Colour& c, const QPalette& p) {
         case SystemColour::WindowText: return p.color(QPalette::WindowText);
         case SystemColour::Highlight: return p.color(QPalette::Highlight);
         case SystemColour::Window: return p.color(QPalette::Window);
-        case SystemColour::WindowFrame: return p.color(QPalette::Shadow);
+        case SystemColour::WindowFrame: return p.color(QPalette::WindowText);
         case SystemColour::CaptionText: return p.color(QPalette::WindowText);
         case SystemColour::HighlightText: return p.color(QPalette::HighlightedText);
         case SystemColour::ButtonText: return p.color(QPalette::ButtonText);

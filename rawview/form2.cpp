@@ -47,7 +47,7 @@ Form2::Form2(QWidget* parent) : QMdiSubWindow(parent) {
     Text1->setFont(f);
     QPalette p = Text1->palette();
     p.setColor(QPalette::Text, QColor(192, 255, 255));
-    p.setColor(QPalette::Base, p.color(QPalette::Shadow));  // the window frame colour
+    p.setColor(QPalette::Base, p.color(QPalette::WindowText));  // the window frame colour
     Text1->setPalette(p);
     Text1->viewport()->installEventFilter(this);
     connect(Text1, &QPlainTextEdit::textChanged, this, [this] {
@@ -69,6 +69,11 @@ Form2::Form2(QWidget* parent) : QMdiSubWindow(parent) {
     connect(&Timer1, &QTimer::timeout, this, &Form2::drainTick);
     Timer1.start();
 
+    if (!isMinimized() && !isMaximized()) holdSize();
+}
+
+void Form2::load() {
+    show();
     if (!isMinimized() && !isMaximized()) holdSize();
     move(twips(6000, this), 0);
 }

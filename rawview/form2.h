@@ -37,6 +37,8 @@ public:
     void appendNewdata(std::string_view bytes) { m_pacer.append(bytes); }
     const std::string& newdata() const { return m_pacer.newdata; }
 
+    // Shown for the first time: held size, against the top edge.
+    void load();
     void formkill();
     void Renamecap();
 

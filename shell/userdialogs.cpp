@@ -1,5 +1,6 @@
 #include "shell/userdialogs.h"
 
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -23,6 +24,15 @@ QString QtUserDialogs::askText(const QString& prompt, const QString& title,
     const QString answer =
         QInputDialog::getText(m_parent, title, prompt, QLineEdit::Normal, defaultAnswer, &ok);
     return ok ? answer : QString();
+}
+
+QString QtUserDialogs::askSaveFile(const QString& initial, const QString& filter) {
+    return QFileDialog::getSaveFileName(m_parent, QStringLiteral("Save As"), initial, filter);
+}
+
+void QtUserDialogs::information(const QString& text, const QString& title) {
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, m_parent);
+    box.exec();
 }
 
 }  // namespace lw::gui

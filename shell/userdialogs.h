@@ -18,15 +18,22 @@ public:
     // An input box; empty on cancel.
     virtual QString askText(const QString& prompt, const QString& title,
                             const QString& defaultAnswer) = 0;
+    // A save-file dialog; empty on cancel.
+    virtual QString askSaveFile(const QString& initial, const QString& filter) = 0;
+    // A modal box with the information icon.
+    virtual void information(const QString& text, const QString& title) = 0;
 };
 
 class QtUserDialogs final : public UserDialogs {
 public:
-    explicit QtUserDialogs(QWidget* parent) : m_parent(parent) {}
+    explicit QtUserDialogs(QWidget* parent = nullptr) : m_parent(parent) {}
+    void setParentWidget(QWidget* parent) { m_parent = parent; }
     void message(const QString& text, const QString& title) override;
     void notice(const QString& text, const QString& title) override;
     QString askText(const QString& prompt, const QString& title,
                     const QString& defaultAnswer) override;
+    QString askSaveFile(const QString& initial, const QString& filter) override;
+    void information(const QString& text, const QString& title) override;
 
 private:
     QWidget* m_parent;

@@ -79,6 +79,16 @@ public:
         prompts << prompt + QLatin1Char('|') + title + QLatin1Char('|') + def;
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
+    QString askSaveFile(const QString& initial, const QString& filter) override {
+        prompts << QStringLiteral("save|") + initial + QLatin1Char('|') + filter;
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+    void information(const QString& text, const QString& title) override {
+        infos.push_back({text, title});
+        if (duringInformation) duringInformation();
+    }
+    std::vector<Shown> infos;
+    std::function<void()> duringInformation;
 };
 
 // The three monitor windows in a work area, on fakes.

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lw {
+
+class SerialPortOps;
+
+// "4800" for exactly "HUBQV-2" or "KX40QV-2", "1200" for any other text.
+std::string baudForVersion(std::string_view versionChoice);
+
+// The port number a port choice text stands for: its numeric value read from
+// the start (blanks, tabs and line feeds ignored anywhere; &H and &O prefixes;
+// exponents), rounded to the nearest integer with halves to even. Nothing
+// when the value lies outside the 16-bit range: no port can be opened then.
+std::optional<std::int16_t> portNumberFromText(std::string_view text);
+
+// The numeric value itself, as the conversion reads it.
+double numericValue(std::string_view text);
+
+inline constexpr int kScannedPorts = 16;
+inline constexpr int kDwellTicks = 3;
+
+// Finding the master remote box: which ports open, then which one carries a
+// "T" at 4800 and then at 1200 baud. The last hit wins.
+class MasterDetection {
+public:
+    struct Outcome {
+        std::string baud;  // empty when nothing was heard
+        int port = 0;
+        bool cancelled = false;
+    };
+
+    // Marks every port 1..16 that can be opened; marks are never cleared.
+    void scanports(SerialPortOps& port);
+
+    // `dwell` lets the opened port listen (between 1 and 1.5 s in the
+    // program) and returns false when the detection is called off. A marked
+    // port that no longer opens gives no hit. `slowHit` runs on every hit at
+    // 1200 baud, as it happens.
+    Outcome probemaster(SerialPortOps& port, const std::function<bool()>& dwell,
+                        const std::function<void()>& slowHit = {});
+
+    std::array<int, kScannedPorts + 1> portok{};
+};
+
+// The progress window's animation: 2, 4, ... 98, then 85 to 99 over and over;
+// the bar never shows 100.
+void progressTick(int& progbar, int& barValue);
+
+}  // namespace lw
