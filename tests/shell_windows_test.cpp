@@ -1,0 +1,305 @@
+// The main window, configuration dialog, detection and splash, offscreen.
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QMdiArea>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QtTest>
+
+#include "shell/form4.h"
+#include "shell/form5.h"
+#include "shell/frmmain.h"
+#include "shell/twips.h"
+#include "splash/frmsplash.h"
+#include "support/guifakes.h"
+#include "support/probeports.h"
+
+using lw::gui::frmMain;
+
+namespace {
+
+// A main window on fakes: the board's port, the detection's ports, a
+// throw-away settings file and answered dialogs.
+struct Shell {
+    Shell() {
+        ini = dir.filePath(QStringLiteral("settings.ini"));
+        lw::gui::ShellServices s;
+        s.board = [this] {
+            lw::gui::BoardServices b;
+            b.port = std::make_unique<lwtest::FakeSerial>(port);
+            b.time = std::make_unique<lw::ManualTime>(lw::CivilTime{2002, 3, 1, 22, 15, 7, 0});
+            b.beeper = std::make_unique<lwtest::CountingBeeper>();
+            b.sink = std::make_unique<lwtest::MemorySink>();
+            b.dialogs = &dialogs;
+            b.namesPath = dir.filePath(QStringLiteral("remlabel.dat"));
+            return b;
+        };
+        auto probe = std::make_unique<lwtest::ProbePorts>();
+        probes = probe.get();
+        s.detectionPort = std::move(probe);
+        s.settings = [this] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
+        s.dialogs = &dialogs;
+        main = std::make_unique<frmMain>(std::move(s));
+        main->resize(1200, 900);
+        main->show();
+        main->Timer2.setInterval(5);  // a quick dwell clock for the probes
+    }
+    lw::gui::frmSplash* splash() { return main->findChild<lw::gui::frmSplash*>(); }
+    QSettings stored() { return QSettings(ini, QSettings::IniFormat); }
+
+    QTemporaryDir dir;
+    QString ini;
+    std::shared_ptr<lwtest::FakeSerial::Shared> port = std::make_shared<lwtest::FakeSerial::Shared>();
+    lwtest::ProbePorts* probes = nullptr;
+    lwtest::RecordingDialogs dialogs;
+    std::unique_ptr<frmMain> main;
+};
+
+}  // namespace
+
+class ShellWindowsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void startsWithTheViewEntriesUnavailableAndTheSplashUp() {
+        Shell s;
+        QCOMPARE(s.main->windowTitle(), QStringLiteral("LINEWARDEN"));
+        QVERIFY(!s.main->mnuViewremmote->isEnabled());
+        QVERIFY(!s.main->mnuViewdata->isEnabled());
+        QVERIFY(!s.main->mnuViewOptions->isEnabled());
+        QVERIFY(s.main->mnuViewcomm->isEnabled());
+        QVERIFY(s.main->Timer1.isActive());
+        QCOMPARE(s.main->Timer1.interval(), 500);
+        QVERIFY(!s.main->Timer2.isActive());
+        QVERIFY(s.main->options() && !s.main->options()->isVisible());
+        QVERIFY(s.splash() && s.splash()->isVisible());
+        QVERIFY(!s.main->config()->isVisible());
+        QVERIFY(!s.main->boardLoaded());
+    }
+
+    void splashClosesOnItsTimerOrAFrameClick() {
+        Shell s;
+        QTest::qWait(2300);
+        QVERIFY(!s.splash() || !s.splash()->isVisible());
+        QVERIFY(s.main->config()->isVisible());
+
+        Shell t;
+        lw::gui::frmSplash* sp = t.splash();
+        QTest::mouseClick(sp->Label1, Qt::LeftButton);  // a label does not close it
+        QVERIFY(sp->isVisible());
+        QTest::mouseClick(sp->Frame1, Qt::LeftButton, {}, QPoint(3, 3));
+        QVERIFY(!sp->isVisible());
+        QVERIFY(t.main->config()->isVisible());
+    }
+
+    void everySecondVersionDoubleClickShowsTheDate() {
+        Shell s;
+        lw::gui::frmSplash* sp = s.splash();
+        bool timerStopped = false;
+        s.dialogs.duringInformation = [&] { timerStopped = !sp->Timer1.isActive(); };
+        QTest::mouseDClick(sp->Label3, Qt::LeftButton);
+        QVERIFY(s.dialogs.infos.empty());
+        QTest::mouseDClick(sp->Label3, Qt::LeftButton);
+        QCOMPARE(s.dialogs.infos.size(), std::size_t(1));
+        QCOMPARE(s.dialogs.infos[0].text, QStringLiteral("This Program Was Last Updated On 3-1-2002"));
+        QCOMPARE(s.dialogs.infos[0].title, QStringLiteral("VERSION 1.1.8"));
+        QVERIFY(timerStopped);
+        QVERIFY(sp->Timer1.isActive());
+        sp->versionDoubleClick();
+        QCOMPARE(s.dialogs.infos.size(), std::size_t(1));
+        sp->versionDoubleClick();
+        QCOMPARE(s.dialogs.infos.size(), std::size_t(2));
+    }
+
+    void okAppliesTheChoiceAtTheNextPoll() {
+        Shell s;
+        lw::gui::Form4* f = s.main->config();
+        f->showDialog();
+        QCOMPARE(f->Command1->text(), QStringLiteral("&AUTO CONFIGURE "));
+        QCOMPARE(f->Combo1->count(), 10);
+        QCOMPARE(f->Combo2->itemText(5), QStringLiteral("KX40JV-10"));
+        QTest::mouseClick(f->Command2, Qt::LeftButton);
+        QVERIFY(!f->isVisible());
+        QVERIFY(f->baudfound);
+        s.main->settingsPoll();
+        QVERIFY(s.main->configdone);
+        lw::gui::Form1& b = s.main->board();
+        QCOMPARE(b.theport, qint16(1));
+        QCOMPARE(b.baud, QStringLiteral("4800"));
+        QVERIFY(b.isVisible());
+        QVERIFY(s.port->open);
+        QVERIFY(b.Timer1.isActive());
+        QVERIFY(s.main->mnuViewremmote->isEnabled() && s.main->mnuViewOptions->isEnabled());
+        QCOMPARE(s.probes->log.size(), std::size_t(0));  // no detection ran
+        QVERIFY(!s.main->progress()->isVisible());
+    }
+
+    void typedChoicesAndAPortBeyondSixteenBits() {
+        Shell s;
+        lw::gui::Form4* f = s.main->config();
+        f->Combo1->setEditText(QStringLiteral(" 3"));
+        f->Combo2->setEditText(QStringLiteral("HUB8"));
+        f->Command2->click();
+        s.main->settingsPoll();
+        QCOMPARE(s.main->board().theport, qint16(3));
+        QCOMPARE(s.main->board().baud, QStringLiteral("1200"));
+        QCOMPARE(s.port->settings, std::string("1200,n,8,1"));
+
+        s.main->commOptions();
+        QVERIFY(!s.port->open);
+        QVERIFY(!s.main->board().Timer1.isActive());
+        QVERIFY(f->isVisible());
+        f->Combo1->setEditText(QStringLiteral("70000"));
+        f->Command2->click();
+        s.main->settingsPoll();
+        QCOMPARE(s.dialogs.messages.size(), std::size_t(1));
+        QCOMPARE(s.dialogs.messages[0].title, QStringLiteral("COMMPORT INVALID"));
+        QVERIFY(!s.main->board().isVisible());
+        QVERIFY(!s.port->open);
+    }
+
+    void cancelAppliesNothing() {
+        Shell s;
+        s.main->config()->showDialog();
+        s.main->config()->Command3->click();
+        s.main->settingsPoll();
+        QVERIFY(!s.main->configdone);
+        QVERIFY(!s.main->boardLoaded());
+        QVERIFY(!s.main->mnuViewremmote->isEnabled());
+        // OK, Comm Options, then CANCEL: monitoring stays stopped.
+        s.main->config()->Command2->click();
+        s.main->settingsPoll();
+        s.main->commOptions();
+        s.main->config()->Command3->click();
+        s.main->settingsPoll();
+        QVERIFY(!s.port->open);
+        QVERIFY(!s.main->board().Timer1.isActive());
+    }
+
+    void autoConfigureFindsTheMasterRemote() {
+        Shell s;
+        s.probes->opens = {{1, true}, {2, true}};
+        s.probes->heard[{2, "4800"}] = "0iuT";
+        lw::gui::Form4* f = s.main->config();
+        f->showDialog();
+        f->Command1->click();
+        QVERIFY(f->useautoconfig);
+        lw::gui::Form5* p = s.main->progress();
+        QVERIFY(p->isVisible());
+        QCOMPARE(p->windowTitle(), QStringLiteral("AUTO CONFIGURATION MASTER"));
+        QCOMPARE(p->Label1->text(), QStringLiteral("DETECTING........."));
+        QVERIFY(p->Timer1.isActive());
+        s.main->settingsPoll();
+        QCOMPARE(s.probes->log,
+                 (std::vector<std::string>{"1@", "2@", "1@4800", "2@4800", "1@1200", "2@1200"}));
+        QCOMPARE(s.main->board().theport, qint16(2));
+        QCOMPARE(s.main->board().baud, QStringLiteral("4800"));
+        QVERIFY(s.port->open);
+        QVERIFY(!p->isVisible());
+        QVERIFY(!p->Timer1.isActive());
+        QVERIFY(!s.main->Timer2.isActive());
+        QVERIFY(s.dialogs.messages.empty());
+        QCOMPARE(s.main->portok()[2], 1);
+    }
+
+    void noMasterRemoteIsToldAndTheBoardFails() {
+        Shell s;
+        s.main->config()->Command1->click();
+        s.main->settingsPoll();
+        QCOMPARE(s.dialogs.messages.size(), std::size_t(2));
+        QCOMPARE(s.dialogs.messages[0].text, QStringLiteral("No Master Remote Box Found"));
+        QCOMPARE(s.dialogs.messages[0].title, QStringLiteral("DETECTION ERROR"));
+        QCOMPARE(s.dialogs.messages[1].title, QStringLiteral("COMMPORT INVALID"));
+        QVERIFY(s.main->mnuViewremmote->isEnabled());
+        QVERIFY(!s.port->open);
+    }
+
+    void commOptionsDuringADetectionCallsItOff() {
+        Shell s;
+        s.probes->opens = {{1, true}, {2, true}, {3, true}};
+        s.probes->heard[{3, "1200"}] = "T";
+        s.main->config()->Command1->click();
+        QTimer::singleShot(8, s.main.get(), [&] {
+            QVERIFY(s.main->detecting());
+            s.main->viewRemote();  // only shows the board: the detection is using a port
+            QVERIFY(!s.port->open);
+            s.main->commOptions();
+            s.main->config()->Command1->click();  // a second detection waits its turn
+            s.main->settingsPoll();
+        });
+        s.main->settingsPoll();
+        QVERIFY(!s.main->detecting());
+        QVERIFY(!s.port->open);
+        QVERIFY(s.probes->log.size() < 6u);
+        QVERIFY(!s.probes->open);
+        // The waiting one runs at the next poll and finds port 3.
+        QVERIFY(s.main->config()->useautoconfig);
+        s.main->settingsPoll();
+        QCOMPARE(s.main->board().theport, qint16(3));
+        QCOMPARE(s.main->board().baud, QStringLiteral("1200"));
+        QVERIFY(s.port->open);
+    }
+
+    void remoteAndDataFollowTheBoard() {
+        Shell s;
+        s.port->failOpen = true;
+        s.main->config()->Command2->click();
+        s.main->settingsPoll();
+        lw::gui::Form1& b = s.main->board();
+        QVERIFY(!b.isVisible());
+        s.main->viewData();  // decoder stopped: nothing
+        QVERIFY(s.main->rawWindow()->isMinimized());
+        s.port->failOpen = false;
+        s.main->viewRemote();  // the hidden board comes back and opens the port
+        QVERIFY(b.isVisible());
+        QVERIFY(s.port->open);
+        s.main->viewRemote();  // running: no second opening
+        QCOMPARE(s.dialogs.messages.size(), std::size_t(1));
+        s.main->viewData();
+        QVERIFY(!s.main->rawWindow()->isMinimized());
+        QVERIFY(s.main->rawWindow()->isVisible());
+    }
+
+    void saveAsNeedsAnActiveChildAndSetsThePath() {
+        Shell s;
+        s.splash()->unload();
+        s.main->config()->hide();
+        QCoreApplication::processEvents();
+        s.dialogs.answers << QStringLiteral("/tmp/elsewhere.txt");
+        s.main->saveAs();
+        QVERIFY(s.dialogs.prompts.isEmpty());
+        s.main->viewOptions();
+        s.main->saveAs();
+        QCOMPARE(s.dialogs.prompts.value(0),
+                 QStringLiteral("save|") + lw::gui::Form3::defaultLogpath() +
+                     QStringLiteral("|All Files (*.*)"));
+        QCOMPARE(s.main->options()->logpath(), QStringLiteral("/tmp/elsewhere.txt"));
+        s.main->saveAs();  // cancelled: unchanged
+        QCOMPARE(s.main->options()->logpath(), QStringLiteral("/tmp/elsewhere.txt"));
+    }
+
+    void closingStoresThePlacementUnlessMinimised() {
+        {
+            Shell s;
+            s.main->close();
+            QSettings st = s.stored();
+            for (const char* k : {"MainLeft", "MainTop", "MainWidth", "MainHeight"}) {
+                QVERIFY2(st.contains(QStringLiteral("Settings/") + QLatin1String(k)), k);
+            }
+            QCOMPARE(st.value(QStringLiteral("Settings/MainWidth")).toString(),
+                     QString::number(lw::gui::fromPixels(s.main->frameGeometry().width(),
+                                                         s.main.get())));
+        }
+        {
+            Shell s;
+            s.main->showMinimized();
+            s.main->close();
+            QVERIFY(!s.stored().contains(QStringLiteral("Settings/MainLeft")));
+        }
+    }
+};
+
+QTEST_MAIN(ShellWindowsTest)
+#include "shell_windows_test.moc"
