@@ -128,7 +128,8 @@ void Form3::resizeEvent(QResizeEvent* e) {
 
 void Form3::focusInEvent(QFocusEvent* e) {
     QMdiSubWindow::focusInEvent(e);
-    holdSize();
+    // A minimised window keeps its icon size; restoring it sets the size.
+    if (!isMinimized()) holdSize();
 }
 
 void Form3::closeEvent(QCloseEvent* e) {

@@ -153,7 +153,8 @@ void Form2::resizeEvent(QResizeEvent* e) {
 
 void Form2::focusInEvent(QFocusEvent* e) {
     QMdiSubWindow::focusInEvent(e);
-    holdSize();
+    // A minimised window keeps its icon size; restoring it sets the size.
+    if (!isMinimized()) holdSize();
 }
 
 void Form2::closeEvent(QCloseEvent* e) {
