@@ -164,21 +164,6 @@ std::optional<std::string> latin1FromUtf8(std::string_view s) {
     return out;
 }
 
-std::string utf8FromLatin1(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (const char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 RenameResult renameUnit(const std::string& path, UnitNames& captions, int slot,
                         std::string_view answerUtf8) {
     using Outcome = RenameResult::Outcome;

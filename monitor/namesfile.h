@@ -47,7 +47,6 @@ std::optional<std::string> nameProblem(std::string_view latin1);
 // UTF-8 to Latin-1; nothing when a character lies outside Latin-1 or the
 // bytes are not UTF-8.
 std::optional<std::string> latin1FromUtf8(std::string_view utf8);
-std::string utf8FromLatin1(std::string_view latin1);
 
 struct RenameResult {
     enum class Outcome { Unchanged, Renamed, Refused, WriteFailed };

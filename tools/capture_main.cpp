@@ -26,10 +26,7 @@ constexpr const char* kUsage =
     "  --software-version TEXT  the version choice written into the capture\n"
     "  --out FILE    the capture file (default: standard output)\n";
 
-int usage(const std::string& msg) {
-    std::cerr << "linewarden-capture: " << msg << "\n" << kUsage;
-    return 2;
-}
+int usage(const std::string& msg) { return lw::tools::usageError("linewarden-capture", msg, kUsage); }
 
 constexpr int kPollMs = 100;
 

@@ -9,6 +9,7 @@
 
 #include "tools/capturefile.h"
 #include "tools/replay.h"
+#include "tools/toolsupport.h"
 
 namespace {
 
@@ -25,10 +26,7 @@ constexpr std::string_view kUsage =
     "  --until MS               stop after the decoder tick at MS (rounded up to 800)\n"
     "Exit status: 0 done, 1 records could not be written, 2 bad arguments or capture.\n";
 
-int usageError(const std::string& msg) {
-    std::cerr << "linewarden-replay: " << msg << "\n" << kUsage;
-    return 2;
-}
+int usageError(const std::string& msg) { return lw::tools::usageError("linewarden-replay", msg, kUsage); }
 
 }  // namespace
 

@@ -35,10 +35,7 @@ constexpr const char* kUsage =
     "  --loop            start the scenario again when it ends\n"
     "  --duration S      stop after S seconds of real time\n";
 
-int usage(const std::string& msg) {
-    std::cerr << "linewarden-sim: " << msg << "\n" << kUsage;
-    return 2;
-}
+int usage(const std::string& msg) { return lw::tools::usageError("linewarden-sim", msg, kUsage); }
 
 // Where the bus bytes go.
 class Line {

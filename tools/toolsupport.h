@@ -1,6 +1,7 @@
 #pragma once
 
 #include <csignal>
+#include <iostream>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,6 +17,12 @@ inline void onStopSignal(int) { g_stop = 1; }
 inline void installStopHandlers() {
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
+}
+
+// A bad command line: the reason, then the usage, and exit status 2.
+inline int usageError(std::string_view tool, std::string_view msg, std::string_view usage) {
+    std::cerr << tool << ": " << msg << "\n" << usage;
+    return 2;
 }
 
 inline std::optional<std::int64_t> wholeNumber(std::string_view s) {
