@@ -4,6 +4,9 @@
 #include <set>
 
 #include "support/fakes.h"
+#include "tools/capturefile.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -64,6 +67,50 @@ TEST(RandomBus, StateStaysBoundedAndRecordsWellFormed) {
         }
         EXPECT_GT(rig.beeper.count, 0);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Mangled captures: the parser either takes them whole or names a line of
+// the text, and what it takes obeys the format.
+TEST(RandomCapture, MangledFilesAreRejectedByLineOrReadConsistently) {
+    const std::string base =
+        "# sample\r\nLINEWARDEN-CAPTURE 1\nstart 2002-03-01T22:15:07\nversion HUB7\nbaud 1200\n"
+        "0 30697A\n400 3169753069\n400 54\n1200 FF00\n";
+    const std::string alphabet = "0123456789abcdefABCDEF #\r\n-:Tstartversionbaud";
+    std::mt19937 rng(7);
+    int accepted = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::string text = base;
+        const int edits = 1 + static_cast<int>(rng() % 4);
+        for (int e = 0; e < edits; ++e) {
+            const std::size_t at = rng() % (text.size() + 1);
+            switch (rng() % 3) {
+                case 0: text.insert(at, 1, alphabet[rng() % alphabet.size()]); break;
+                case 1: if (at < text.size()) text.erase(at, 1); break;
+                default: if (at < text.size()) text[at] = static_cast<char>(rng() % 256);
+            }
+        }
+        const auto lines = static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1;
+        auto r = lw::parseCapture(text);
+        if (auto* err = std::get_if<lw::CaptureError>(&r)) {
+            ASSERT_GE(err->line, 1) << text;
+            ASSERT_LE(err->line, lines + 1) << text;
+            ASSERT_FALSE(err->message.empty());
+            continue;
+        }
+        ++accepted;
+        const auto& cap = std::get<lw::Capture>(r);
+        std::int64_t last = 0;
+        for (const auto& c : cap.chunks) {
+            ASSERT_GE(c.offset, last);
+            ASSERT_FALSE(c.bytes.empty());
+            last = c.offset;
+        }
+    }
+    EXPECT_GT(accepted, 100);  // some mangling leaves a valid file
 }
 
 }  // namespace

@@ -13,14 +13,11 @@ namespace {
 
 // The bus port as the capture saw it: bytes become readable at their offset,
 // at most a receive buffer's worth per read.
-class CapturePort final : public BusInput {
+class CapturePort final : public TimedInput {
 public:
     explicit CapturePort(const Capture& c) : m_cap(c) {}
 
-    void setNow(std::int64_t t) { m_now = t; }
-    void setOpen(bool open) { m_open = open; }
-
-    bool portOpen() const override { return m_open; }
+    void setNow(std::int64_t t) override { m_now = t; }
 
     std::string input() override {
         std::string out;
@@ -42,7 +39,6 @@ public:
 private:
     const Capture& m_cap;
     std::int64_t m_now = 0;
-    bool m_open = false;
     std::size_t m_chunk = 0;
     std::size_t m_pos = 0;
 };
@@ -110,6 +106,18 @@ std::string boardJson(std::uint64_t tick, std::int64_t t, const UnitBoard& board
 
 ReplayStats runReplay(const Capture& capture, const ReplayOptions& opt, LogSink& sink,
                       std::ostream* board, std::function<void(const LogFailure&)> onLogFailure) {
+    CapturePort port(capture);
+    Timeline line;
+    line.start = capture.start;
+    line.version = opt.softwareVersion ? *opt.softwareVersion
+                                       : capture.version.value_or(std::string(kDefaultVersion));
+    line.end = replayEnd(capture, opt.untilMs);
+    return runTimeline(port, line, opt, sink, board, std::move(onLogFailure));
+}
+
+ReplayStats runTimeline(TimedInput& port, const Timeline& line, const ReplayOptions& opt,
+                        LogSink& sink, std::ostream* board,
+                        std::function<void(const LogFailure&)> onLogFailure) {
     DiscardSink discard;
     LogOptions logOptions;
     logOptions.rawdata = opt.raw ? 1 : 0;
@@ -121,17 +129,14 @@ ReplayStats runReplay(const Capture& capture, const ReplayOptions& opt, LogSink&
                          [&logOptions] { return logOptions; });
     if (onLogFailure) reports.setFailureHandler(std::move(onLogFailure));
 
-    const std::string version =
-        opt.softwareVersion ? *opt.softwareVersion
-                            : capture.version.value_or(std::string(kDefaultVersion));
-
-    ManualTime clock(capture.start);
-    CapturePort port(capture);
+    const std::string& version = line.version;
+    ManualTime clock(line.start);
     CountingBeeper beeper;
     BusMonitor monitor(MonitorDeps{clock, port, beeper, reports, [&version] { return version; }});
 
     // t = 0: the board loads with the port closed, then the port opens.
     std::uint64_t tick = 0;
+    port.setOpen(false);
     monitor.load();
     UnitNames names = defaultUnitNames();
     if (opt.namesPath) readNamesFile(*opt.namesPath, names);
@@ -140,7 +145,7 @@ ReplayStats runReplay(const Capture& capture, const ReplayOptions& opt, LogSink&
     port.setOpen(true);
 
     ReplayStats stats;
-    const std::int64_t end = replayEnd(capture, opt.untilMs);
+    const std::int64_t end = line.end;
     // 50 ms divides every timer period; at one instant the clock goes first,
     // then the blink, then the decoder.
     for (std::int64_t t = 50; t <= end; t += 50) {
@@ -157,6 +162,7 @@ ReplayStats runReplay(const Capture& capture, const ReplayOptions& opt, LogSink&
             monitor.decoderTick();
             ++tick;
             if (board) *board << boardJson(tick, t, monitor.board(), beeper.count - before);
+            if (line.afterTick) line.afterTick(t, monitor);
         }
     }
     stats.decoderTicks = tick;

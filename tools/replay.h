@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "monitor/monitorio.h"
 #include "monitor/reports.h"
 #include "tools/capturefile.h"
 
@@ -36,6 +37,33 @@ inline constexpr std::int64_t kBlinkTickMs = 550;
 inline constexpr std::size_t kReceiveBuffer = 1024;
 
 inline constexpr std::string_view kDefaultVersion = "HUBQV-2";
+
+// A bus port on a virtual timeline: input() hands out what arrived up to the
+// time last set, at most a receive buffer's worth a read.
+class TimedInput : public BusInput {
+public:
+    virtual void setNow(std::int64_t t) = 0;
+    void setOpen(bool open) { m_open = open; }
+    bool portOpen() const override { return m_open; }
+
+private:
+    bool m_open = false;
+};
+
+class BusMonitor;
+
+struct Timeline {
+    CivilTime start;
+    std::string version{kDefaultVersion};
+    std::int64_t end = 0;  // the last decoder tick, ms
+    // Called after every decoder tick, for long runs that watch the monitor.
+    std::function<void(std::int64_t t, const BusMonitor&)> afterTick;
+};
+
+// Runs any timed input through the monitor exactly as a replay does.
+ReplayStats runTimeline(TimedInput& port, const Timeline& line, const ReplayOptions& options,
+                        LogSink& sink, std::ostream* board,
+                        std::function<void(const LogFailure&)> onLogFailure = {});
 
 // The last decoder tick of a replay, in milliseconds.
 std::int64_t replayEnd(const Capture& capture, std::optional<std::int64_t> untilMs);
