@@ -74,7 +74,6 @@ PortResult CommPort::setPortOpen(bool open) {
     }
     if (m_port.isOpen()) return PortResult::failure("Port already open");
     if (!m_numberValid) return PortResult::failure("Invalid Port Number");
-    if (m_baud == 0) return PortResult::failure("Invalid port settings \"\"");
     m_device = m_resolve(m_number);
     m_port.setPortName(m_device);
     m_port.setBaudRate(m_baud);

@@ -55,7 +55,7 @@ private:
     QSerialPort m_port;
     int m_number = 0;
     bool m_numberValid = false;
-    int m_baud = 0;
+    int m_baud = 9600;  // the line format a port starts with: "9600,n,8,1"
     QString m_device;
     bool m_losing = false;
 };

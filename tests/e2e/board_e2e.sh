@@ -1,0 +1,131 @@
+#!/bin/sh
+# The real program on a real X server, driven by keyboard only, listening to
+# the simulator; everything is checked from the outside.
+# Usage: board_e2e.sh BUILD_DIR SOURCE_DIR WORK_DIR [SHOT.png]
+set -u
+build=$1
+src=$2
+work=$3
+shot=${4:-}
+skip() { echo "SKIP: $*"; exit 77; }
+fail() { echo "FAIL: $*"; exit 1; }
+command -v Xvfb >/dev/null || skip "Xvfb is not installed (apt-get install xvfb)"
+command -v xdotool >/dev/null || skip "xdotool is not installed"
+/usr/bin/python3 -c 'import Xlib' 2>/dev/null || skip "python3-xlib is not installed"
+
+rm -rf "$work"
+home="$work/home"
+mkdir -p "$home/Desktop" "$home/.config/linewardenmdi"
+conf="$home/.config/linewardenmdi/linewardenmdi.conf"
+{
+  echo "[Ports]"
+  echo "COM1=$work/bus"
+  n=2
+  while [ $n -le 16 ]; do echo "COM$n=$work/absent$n"; n=$((n + 1)); done
+} >"$conf"
+log="$home/Desktop/kx40buss.txt"
+pids=""
+cleanup() { for p in $pids; do kill "$p" 2>/dev/null; done; }
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+pids="$pids $!"
+i=0
+while [ ! -s "$work/display" ]; do
+  i=$((i + 1)); [ $i -lt 100 ] || skip "Xvfb did not start"; sleep 0.1
+done
+export DISPLAY=":$(cat "$work/display")"
+export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share"
+export XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+
+start_sim() {
+  rm -f "$work/bus"
+  "$build/tools/linewarden-sim" "$@" --link "$work/bus" >"$work/sim.out" 2>&1 &
+  sim=$!
+  pids="$pids $sim"
+  i=0
+  while [ ! -e "$work/bus" ]; do
+    i=$((i + 1)); [ $i -lt 100 ] || fail "no simulated bus"; sleep 0.05
+  done
+}
+start_app() {
+  "$build/linewarden" >"$work/app.out" 2>&1 &
+  app=$!
+  pids="$pids $app"
+  i=0
+  while ! win=$(xdotool search --name '^LINEWARDEN$' 2>/dev/null | head -1) || [ -z "$win" ]; do
+    i=$((i + 1)); [ $i -lt 100 ] || fail "no main window"; sleep 0.1
+  done
+  sleep 3  # the splash gives way to the configuration dialog
+}
+keys() { xdotool key --window "$win" "$@"; sleep 0.6; }
+activity_on() {
+  keys alt+v; keys o          # View > Log Options...
+  keys Tab Tab space          # tick "KX-40 Activity"
+  keys alt+o                  # OK
+}
+close_app() {
+  /usr/bin/python3 "$src/tests/e2e/close_window.py" LINEWARDEN || fail "cannot close"
+  i=0
+  while kill -0 "$app" 2>/dev/null; do
+    i=$((i + 1)); [ $i -lt 50 ] || fail "the program did not end"; sleep 0.1
+  done
+}
+
+# First run: OK in the configuration dialog, the activity log on, a show,
+# an interlocked show that fails, and a feature end.
+start_sim --script "$src/tests/data/e2e.scn"
+start_app
+keys alt+o
+activity_on
+sleep 24
+[ -n "$shot" ] && /usr/bin/python3 "$src/tests/e2e/screenshot.py" "$shot"
+wait "$sim"
+grep -q ' 0 bytes came back from the line' "$work/sim.out" || fail "the program wrote to the line: $(cat "$work/sim.out")"
+close_app
+for k in MainLeft MainTop MainWidth MainHeight; do
+  grep -q "^$k=-\?[0-9]" "$conf" || fail "closing stored no $k"
+done
+
+[ -f "$log" ] || fail "no activity log"
+lines=$(wc -l <"$log")
+[ "$(grep -c "$(printf '\r')\$" "$log")" -eq "$lines" ] || fail "not every line ends in CR LF"
+tr -d '\r' <"$log" | sed -E \
+  -e 's/[0-9]+:[0-9]{2}:[0-9]{2} INTO/C INTO/' \
+  -e 's/[0-9]{1,2}:[0-9]{2}:[0-9]{2} [AP]M/T/' \
+  -e 's#[0-9]{1,2}/[0-9]{1,2}/[0-9]{4}#D#' \
+  -e 's/^s*[0-9;:<=>?ijvwIJVWXqQlLzZnNuUhHmMT]*1[ijvwIJVWX]Q[0-9;:<=>?ijvwIJVWXqQlLzZnNuUhHmMT]*$/BUFFER/' \
+  >"$work/normalised.txt"
+rule=________________________________________________________
+cat >"$work/expected.txt" <<END
+KX-40 #1 HAS BEEN STARTED T   D
+$rule
+KX-40 #2 HAS BEEN STARTED IN INTERLOCK T   D
+BUFFER
+$rule
+KX-40 #2 !!!!!*  FAILED IN INTERLOCK BECAUSE OF  PRESENCE   *!!!!! C INTO THE SHOW, AT T  ON THE  D
+$rule
+KX-40 #1 FEATURE ENDED T   D
+$rule
+END
+diff "$work/expected.txt" "$work/normalised.txt" || fail "the activity log is not what the scenario implies"
+
+# Second run: Comm Options, then AUTO CONFIGURE finds the master remote box
+# on COM1, and monitoring starts there.
+start_sim --scenario quick --loop --baud 1200
+start_app
+keys alt+v; keys c          # View > Comm Options
+keys alt+a                  # AUTO CONFIGURE
+sleep 6
+for title in "DETECTION ERROR" "COMMPORT INVALID"; do
+  if xdotool search --name "^$title\$" >/dev/null 2>&1; then fail "$title after AUTO CONFIGURE"; fi
+done
+before=$(wc -l <"$log")
+activity_on
+i=0
+while ! tail -n +"$((before + 1))" "$log" | grep -q 'HAS BEEN STARTED'; do
+  i=$((i + 1)); [ $i -lt 60 ] || fail "no record after AUTO CONFIGURE"; sleep 0.5
+done
+close_app
+echo "end to end: activity log, silent line, placement and detection as expected"
