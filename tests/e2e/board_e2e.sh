@@ -83,6 +83,13 @@ sleep 24
 [ -n "$shot" ] && /usr/bin/python3 "$src/tests/e2e/screenshot.py" "$shot"
 wait "$sim"
 grep -q ' 0 bytes came back from the line' "$work/sim.out" || fail "the program wrote to the line: $(cat "$work/sim.out")"
+# The bus went away with the simulator: the user is told, the program lives on.
+i=0
+until xdotool search --name '^COMMPORT LOST$' >/dev/null 2>&1; do
+  i=$((i + 1)); [ $i -lt 40 ] || fail "a vanished port was not told"; sleep 0.1
+done
+sleep 2
+kill -0 "$app" 2>/dev/null || fail "the program ended when its port went away"
 close_app
 for k in MainLeft MainTop MainWidth MainHeight; do
   grep -q "^$k=-\?[0-9]" "$conf" || fail "closing stored no $k"
