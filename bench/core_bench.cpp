@@ -65,7 +65,8 @@ void runTicks(benchmark::State& state, const std::string& input, lw::LogSink& si
     NoBeep beeper;
     lw::LogOptions opt{1, 1, 1, path};
     lw::EventReports reports(sink, [&opt] { return opt; });
-    lw::BusMonitor m(lw::MonitorDeps{time, port, beeper, reports, [] { return std::string("HUB7"); }});
+    lw::BusMonitor m(
+        lw::MonitorDeps{time, port, beeper, reports, [] { return std::string("HUB7"); }});
     m.load();
     for (auto _ : state) {
         m.decoderTick();

@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
     const QString device = QString::fromLocal8Bit(argv[1]);
     const int seconds = std::atoi(argv[2]);
     lw::CommPort port([device](int) { return device; });
-    for (const auto& r : {port.setCommPort(1), port.setSettings("4800,n,8,1"), port.setPortOpen(true)}) {
+    for (const auto& r :
+         {port.setCommPort(1), port.setSettings("4800,n,8,1"), port.setPortOpen(true)}) {
         if (!r.ok) {
             std::fprintf(stderr, "serial_listen: %s\n", r.error.c_str());
             return 1;
@@ -44,9 +45,10 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &u);
     const double cpu = static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
                        static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    std::printf("serial layer: %zu bytes in %.1f s, CPU %.3f s = %.3f %% of one core, peak RSS %ld KiB\n",
-                bytes, static_cast<double>(wall.elapsed()) / 1000.0, cpu,
-                100.0 * cpu * 1000.0 / static_cast<double>(wall.elapsed()), u.ru_maxrss);
+    std::printf(
+        "serial layer: %zu bytes in %.1f s, CPU %.3f s = %.3f %% of one core, peak RSS %ld KiB\n",
+        bytes, static_cast<double>(wall.elapsed()) / 1000.0, cpu,
+        100.0 * cpu * 1000.0 / static_cast<double>(wall.elapsed()), u.ru_maxrss);
 #endif
     return 0;
 }

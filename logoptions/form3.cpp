@@ -4,8 +4,8 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QLabel>
-#include <QPushButton>
 #include <QMdiArea>
+#include <QPushButton>
 #include <QStandardPaths>
 
 #include "shell/twips.h"
@@ -25,15 +25,20 @@ QFont arial(double points, bool bold = false) {
 
 int checkValue(const QCheckBox* box) {
     switch (box->checkState()) {
-        case Qt::Unchecked: return 0;
-        case Qt::Checked: return 1;
-        case Qt::PartiallyChecked: return 2;
+        case Qt::Unchecked:
+            return 0;
+        case Qt::Checked:
+            return 1;
+        case Qt::PartiallyChecked:
+            return 2;
     }
     return 0;
 }
 
 void setCheckValue(QCheckBox* box, int value) {
-    box->setCheckState(value == 1 ? Qt::Checked : value == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
+    box->setCheckState(value == 1   ? Qt::Checked
+                       : value == 2 ? Qt::PartiallyChecked
+                                    : Qt::Unchecked);
 }
 
 QString Form3::defaultLogpath() {
@@ -63,11 +68,11 @@ Form3::Form3(QWidget* parent) : QMdiSubWindow(parent) {
                   3780, 420, arial(15.75));
     Label2 = make(new QLabel(QStringLiteral("Save Log File To:"), client), "Label2", 240, 1920,
                   2055, 270, arial(12, true));
-    Label1 = make(new QLabel(defaultLogpath(), client), "Label1", 240, 2280, 3855, 525,
-                  arial(9.75));
+    Label1 =
+        make(new QLabel(defaultLogpath(), client), "Label1", 240, 2280, 3855, 525, arial(9.75));
     Label1->setWordWrap(true);
-    Command2 = make(new QPushButton(QStringLiteral("&Cancel"), client), "Command2", 240, 2865,
-                    1575, 540, arial(14.25));
+    Command2 = make(new QPushButton(QStringLiteral("&Cancel"), client), "Command2", 240, 2865, 1575,
+                    540, arial(14.25));
     QFont sans(QStringLiteral("MS Sans Serif"));
     sans.setPointSizeF(13.5);
     Command1 = make(new QPushButton(QStringLiteral("&OK"), client), "Command1", 1860, 2865, 1605,

@@ -74,8 +74,8 @@ bool isKnownBusChar(unsigned char c) { return kKnown[c]; }
 BusMonitor::BusMonitor(MonitorDeps deps) : m_deps(std::move(deps)) { fillTables(); }
 
 void BusMonitor::fillTables() {
-    for (int i = 0; i < kSlots; ++i) m_board.addrchar[static_cast<std::size_t>(i)] =
-        static_cast<char>(0x30 + i);
+    for (int i = 0; i < kSlots; ++i)
+        m_board.addrchar[static_cast<std::size_t>(i)] = static_cast<char>(0x30 + i);
     m_board.tagchar = {'i', 'j', 'v', 'w', 'I', 'J', 'V', 'W', 'X'};
     m_slotOf.fill(-1);
     m_isTag.fill(false);

@@ -23,7 +23,7 @@ struct MonitorDeps {
     BusInput& port;
     Beeper& beeper;
     EventReports& reports;
-    std::function<std::string()> versionChoice;       // the software version choice
+    std::function<std::string()> versionChoice;         // the software version choice
     std::function<void(std::string_view)> rawOut = {};  // the raw data window's backlog
 };
 

@@ -98,9 +98,8 @@ Form1::Form1(Form2& raw, Form3& options, BoardServices services, QWidget* parent
     : QMdiSubWindow(parent), m_raw(raw), m_options(options), m_services(std::move(services)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("STATUS REMOTE"));
-    m_reports = std::make_unique<EventReports>(*m_services.sink, [this] {
-        return m_options.logOptions();
-    });
+    m_reports =
+        std::make_unique<EventReports>(*m_services.sink, [this] { return m_options.logOptions(); });
     m_reports->setFailureHandler([this](const LogFailure& f) {
         if (!m_services.dialogs) return;
         m_services.dialogs->notice(
@@ -109,10 +108,10 @@ Form1::Form1(Form2& raw, Form3& options, BoardServices services, QWidget* parent
                 .arg(QString::fromStdString(f.path), QString::fromStdString(f.error)),
             QStringLiteral("LOG FILE ERROR"));
     });
-    m_monitor = std::make_unique<BusMonitor>(MonitorDeps{
-        *m_services.time, *m_services.port, *m_services.beeper, *m_reports,
-        [this] { return m_versionChoice ? m_versionChoice() : std::string(); },
-        [this](std::string_view bytes) { m_raw.appendNewdata(bytes); }});
+    m_monitor = std::make_unique<BusMonitor>(
+        MonitorDeps{*m_services.time, *m_services.port, *m_services.beeper, *m_reports,
+                    [this] { return m_versionChoice ? m_versionChoice() : std::string(); },
+                    [this](std::string_view bytes) { m_raw.appendNewdata(bytes); }});
     m_services.port->setLostHandler([this](const std::string& why) {
         m_portLost = true;
         if (!m_services.dialogs) return;
@@ -311,9 +310,9 @@ void Form1::namesProblem(const std::string& error) {
 
 void Form1::renameUnit(int slot) {
     if (slot < 1 || slot > kSlots || !m_services.dialogs) return;
-    const QString answer = m_services.dialogs->askText(
-        QStringLiteral("Enter New Name"), QStringLiteral("CHANGE KX-40 LABEL"),
-        Label33[slot - 1]->text());
+    const QString answer = m_services.dialogs->askText(QStringLiteral("Enter New Name"),
+                                                       QStringLiteral("CHANGE KX-40 LABEL"),
+                                                       Label33[slot - 1]->text());
     UnitNames captions = namesOf(m_monitor->board());
     const QByteArray utf8 = answer.toUtf8();
     const RenameResult r = lw::renameUnit(m_services.namesPath.toStdString(), captions, slot,

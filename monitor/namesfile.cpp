@@ -141,7 +141,8 @@ std::optional<std::string> nameProblem(std::string_view name) {
     for (const char ch : name) {
         const auto c = static_cast<unsigned char>(ch);
         if (c == '"') return "A unit name cannot contain a double quote (\").";
-        if (c < 0x20 || c == 0x7F) return "A unit name cannot contain line breaks or control characters.";
+        if (c < 0x20 || c == 0x7F)
+            return "A unit name cannot contain line breaks or control characters.";
     }
     return std::nullopt;
 }

@@ -20,13 +20,20 @@ void add(std::string& out, std::initializer_list<std::string_view> parts) {
 
 std::string_view unitEventText(ReportKind kind) {
     switch (kind) {
-        case ReportKind::Started: return " HAS BEEN STARTED ";
-        case ReportKind::StartedInterlock: return " HAS BEEN STARTED IN INTERLOCK ";
-        case ReportKind::FeatureEnded: return " FEATURE ENDED ";
-        case ReportKind::FeatureEndedInterlock: return " FEATURE ENDED IN INTERLOCK ";
-        case ReportKind::StoppedReady: return " STOPPED AND READY ";
-        case ReportKind::StoppedReadyInterlock: return " STOPPED AND READY IN INTERLOCK ";
-        default: return {};
+        case ReportKind::Started:
+            return " HAS BEEN STARTED ";
+        case ReportKind::StartedInterlock:
+            return " HAS BEEN STARTED IN INTERLOCK ";
+        case ReportKind::FeatureEnded:
+            return " FEATURE ENDED ";
+        case ReportKind::FeatureEndedInterlock:
+            return " FEATURE ENDED IN INTERLOCK ";
+        case ReportKind::StoppedReady:
+            return " STOPPED AND READY ";
+        case ReportKind::StoppedReadyInterlock:
+            return " STOPPED AND READY IN INTERLOCK ";
+        default:
+            return {};
     }
 }
 
@@ -65,9 +72,9 @@ std::string formatRecord(ReportKind kind, std::string_view t, std::string_view d
                       p.clock, " INTO THE SHOW, AT  ", t, "  ON THE ", d, kCrLf, kRule});
             break;
         case ReportKind::FailedInterlock:
-            add(out, {"KX-40 #", p.name, " !!!!!*  FAILED IN INTERLOCK BECAUSE OF ", p.cause,
-                      "  *!!!!! ", p.clock, " INTO THE SHOW, AT ", t, "  ON THE  ", d, kCrLf,
-                      kRule});
+            add(out,
+                {"KX-40 #", p.name, " !!!!!*  FAILED IN INTERLOCK BECAUSE OF ", p.cause,
+                 "  *!!!!! ", p.clock, " INTO THE SHOW, AT ", t, "  ON THE  ", d, kCrLf, kRule});
             break;
         case ReportKind::QuickSave:
             add(out, {"COMM WINDOW QUICK SAVE ", t, "  ", d, kCrLf, p.text, kCrLf, kRule});
@@ -79,10 +86,14 @@ std::string formatRecord(ReportKind kind, std::string_view t, std::string_view d
 
 bool reportAllowed(ReportKind kind, const LogOptions& o) {
     switch (kind) {
-        case ReportKind::RawBlock: return o.rawOn();
-        case ReportKind::Noise: return o.noiseOn();
-        case ReportKind::QuickSave: return true;
-        default: return o.activityOn();
+        case ReportKind::RawBlock:
+            return o.rawOn();
+        case ReportKind::Noise:
+            return o.noiseOn();
+        case ReportKind::QuickSave:
+            return true;
+        default:
+            return o.activityOn();
     }
 }
 

@@ -18,9 +18,9 @@ inline constexpr std::string_view notThere = "NOT THERE";
 // One unit's block on the board, plus the decoder and clock state behind it.
 struct UnitSlot {
     // What the board shows.
-    std::string name;           // Label33
-    std::string status = " ";   // stat1
-    std::string clock = " ";    // time1
+    std::string name;               // Label33
+    std::string status = " ";       // stat1
+    std::string clock = " ";        // time1
     Colour panel = colours::black;  // Shape1
     Colour lamp = colours::black;   // Shape2
 
@@ -43,10 +43,10 @@ struct UnitBoard {
 
     std::array<UnitSlot, kSlots> slots;
 
-    Colour shape3 = colours::black;       // master remote lamp
+    Colour shape3 = colours::black;             // master remote lamp
     Colour label1Colour = colours::windowText;  // "MASTER REMOTE FOUND "
-    Colour shape4 = colours::black;       // noise lamp
-    Colour label2Colour = colours::white;  // "NOISE"; read back by the decoder
+    Colour shape4 = colours::black;             // noise lamp
+    Colour label2Colour = colours::white;       // "NOISE"; read back by the decoder
 
     bool blinkphase = false;
     std::string lastsecond;

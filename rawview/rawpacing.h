@@ -9,7 +9,7 @@ namespace lw {
 // The raw data window's pacing: the backlog `newdata` is shown two or three
 // characters a tick, at an interval that follows its length.
 inline constexpr std::size_t kBacklogDropAbove = 150;
-inline constexpr std::size_t kShownKeep = 921;   // kept after a trim
+inline constexpr std::size_t kShownKeep = 921;  // kept after a trim
 inline constexpr int kFirstDrainIntervalMs = 80;
 
 // 750 / L ms rounded half to even; 4 ms above 40 characters; at least 1 ms.

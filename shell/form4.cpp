@@ -65,8 +65,8 @@ Form4::Form4(Form5& progress, QWidget* parent) : QMdiSubWindow(parent), m_progre
         b->setDefault(false);
     }
     // Four thin lines part the manual choice from the automatic one.
-    const int lines[4][4] = {{60, 2430, 1800, 15}, {2460, 2430, 1740, 15},
-                             {60, 1530, 4140, 15}, {60, 3480, 4140, 15}};
+    const int lines[4][4] = {
+        {60, 2430, 1800, 15}, {2460, 2430, 1740, 15}, {60, 1530, 4140, 15}, {60, 3480, 4140, 15}};
     for (const auto& l : lines) {
         auto* f = new QFrame(c);
         f->setFrameShape(QFrame::HLine);

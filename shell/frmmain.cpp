@@ -96,7 +96,8 @@ void frmMain::buildMenus() {
     mnuViewremmote->setObjectName(QStringLiteral("mnuViewremmote"));
     mnuViewdata = view->addAction(QStringLiteral("&Data"), this, &frmMain::viewData);
     mnuViewdata->setObjectName(QStringLiteral("mnuViewdata"));
-    mnuViewOptions = view->addAction(QStringLiteral("Log &Options..."), this, &frmMain::viewOptions);
+    mnuViewOptions =
+        view->addAction(QStringLiteral("Log &Options..."), this, &frmMain::viewOptions);
     mnuViewOptions->setObjectName(QStringLiteral("mnuViewOptions"));
     mnuViewcomm = view->addAction(QStringLiteral("&Comm Options"), this, &frmMain::commOptions);
     mnuViewcomm->setObjectName(QStringLiteral("mnuViewcomm"));
@@ -188,8 +189,8 @@ void frmMain::detect() {
     SerialPortOps& port = *m_services.detectionPort;
     m_detection.scanports(port);
     Timer2.start();
-    const MasterDetection::Outcome found =
-        m_detection.probemaster(port, [this] { return dwell(); }, [this] { enableall(); });
+    const MasterDetection::Outcome found = m_detection.probemaster(
+        port, [this] { return dwell(); }, [this] { enableall(); });
     if (found.cancelled) {
         Timer2.stop();
         m_progress->end();

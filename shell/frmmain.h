@@ -25,8 +25,8 @@ class UserDialogs;
 
 // What the main window reaches outside itself; tests hand in fakes.
 struct ShellServices {
-    std::function<BoardServices()> board;               // made on the board's first use
-    std::unique_ptr<SerialPortOps> detectionPort;       // MSComm1
+    std::function<BoardServices()> board;                  // made on the board's first use
+    std::unique_ptr<SerialPortOps> detectionPort;          // MSComm1
     std::function<std::unique_ptr<QSettings>()> settings;  // the per-user store
     UserDialogs* dialogs = nullptr;
 

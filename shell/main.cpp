@@ -14,8 +14,9 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (!std::strcmp(argv[i], "--help")) {
-            std::puts("usage: linewarden\n\nMonitor for the KX-40 serial status bus. It takes no "
-                      "arguments: the bus port and software version are chosen in the program.");
+            std::puts(
+                "usage: linewarden\n\nMonitor for the KX-40 serial status bus. It takes no "
+                "arguments: the bus port and software version are chosen in the program.");
             return 0;
         }
     }

@@ -106,14 +106,15 @@ frmSplash::frmSplash(UserDialogs& dialogs, std::function<void()> onUnload, QWidg
     big.setBold(true);
     Label1->setFont(big);
     Label1->setAlignment(Qt::AlignCenter);
-    Label2 = label("Label2", QStringLiteral("WINDOWS 9x/NT 2000"), in(270, 2250, 4065, 375),
-                   palette().color(QPalette::Window));
+    // Caption-text coloured backgrounds, as on the title bar's text.
+    const QColor caption = palette().color(QPalette::HighlightedText);
+    Label2 =
+        label("Label2", QStringLiteral("WINDOWS 9x/NT 2000"), in(270, 2250, 4065, 375), caption);
     QFont mid(QStringLiteral("Arial"));
     mid.setPointSizeF(18);
     mid.setBold(true);
     Label2->setFont(mid);
-    Label3 = label("Label3", QStringLiteral("v1.1.8"), in(5265, 2745, 615, 225),
-                   palette().color(QPalette::Window));
+    Label3 = label("Label3", QStringLiteral("v1.1.8"), in(5265, 2745, 615, 225), caption);
     for (QLabel* l : {Image1, Label1, Label2, Label3}) l->installEventFilter(this);
 
     resize(twipsSize(5955, 3210, this));
@@ -155,8 +156,7 @@ bool frmSplash::eventFilter(QObject* watched, QEvent* e) {
         return true;
     }
     // A click on a label or the picture does not reach the frame.
-    if (watched != Frame1 && watched->parent() == Frame1 &&
-        e->type() == QEvent::MouseButtonPress) {
+    if (watched != Frame1 && watched->parent() == Frame1 && e->type() == QEvent::MouseButtonPress) {
         return true;
     }
     return QMdiSubWindow::eventFilter(watched, e);

@@ -1,8 +1,9 @@
+#include "shell/busconfig.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 
-#include "shell/busconfig.h"
 #include "support/probeports.h"
 
 namespace {
@@ -17,11 +18,11 @@ TEST(BusConfig, BaudFollowsTheVersionExactly) {
 
 TEST(BusConfig, PortChoiceReadsLikeANumber) {
     const std::vector<std::pair<const char*, int>> cases = {
-        {"1", 1},      {"  3", 3},     {"1 0", 10},    {"3abc", 3},   {"COM3", 0},
-        {"", 0},       {"2.5", 2},     {"3.5", 4},     {"\t1\n2", 12}, {"&H10", 16},
-        {"&hF", 15},   {"&O17", 15},   {"1e1", 10},    {"1D1", 10},   {"-2", -2},
-        {"+7", 7},     {"1e", 1},      {"&HFFFF", -1}, {"4.4999", 4}, {".5", 0},
-        {"1.5", 2},    {"32767", 32767}, {"-32768", -32768}, {"&H", 0}};
+        {"1", 1},    {"  3", 3},       {"1 0", 10},        {"3abc", 3},    {"COM3", 0},
+        {"", 0},     {"2.5", 2},       {"3.5", 4},         {"\t1\n2", 12}, {"&H10", 16},
+        {"&hF", 15}, {"&O17", 15},     {"1e1", 10},        {"1D1", 10},    {"-2", -2},
+        {"+7", 7},   {"1e", 1},        {"&HFFFF", -1},     {"4.4999", 4},  {".5", 0},
+        {"1.5", 2},  {"32767", 32767}, {"-32768", -32768}, {"&H", 0}};
     for (const auto& [text, port] : cases) {
         const auto n = lw::portNumberFromText(text);
         ASSERT_TRUE(n.has_value()) << text;
@@ -39,9 +40,11 @@ lw::MasterDetection::Outcome detect(ProbePorts& p, int* slowHits = nullptr) {
     lw::MasterDetection d;
     d.scanports(p);
     p.log.clear();
-    return d.probemaster(p, [] { return true; }, [&] {
-        if (slowHits) ++*slowHits;
-    });
+    return d.probemaster(
+        p, [] { return true; },
+        [&] {
+            if (slowHits) ++*slowHits;
+        });
 }
 
 TEST(Detection, HitsAndTheirTieBreak) {

@@ -1,4 +1,6 @@
 // The serial layer against pseudo-terminals the test makes itself.
+#include "monitor/commport.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -6,7 +8,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "monitor/commport.h"
 #include "tools/pty.h"
 
 using lw::CommPort;

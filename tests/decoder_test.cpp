@@ -27,26 +27,20 @@ TEST_P(DecodeFrames, RightmostFrameOfEachSlotWins) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bus, DecodeFrames,
-    ::testing::Values(DecodeCase{"0iq", 1, "START", ""},
-                      DecodeCase{"0iu0jh", 1, "FAIL", " PRESENCE "},
-                      DecodeCase{"0jh0iu", 1, "SHOW RUN", ""},
-                      DecodeCase{"0Xq", 1, "START", ""},
-                      DecodeCase{"0xq", 1, "NOT THERE", ""},
-                      DecodeCase{"?iU", 16, "SHOW RUN INT", ""},
-                      DecodeCase{"@iU", 16, "NOT THERE", ""},
-                      DecodeCase{"0iQ5wm", 1, "START INT", ""},
-                      DecodeCase{"0iQ5wm", 6, "FAIL", " MOTION "},
-                      DecodeCase{":WH", 11, "FAIL INT", " PRESENCE "},
-                      DecodeCase{";VM", 12, "FAIL INT", " MOTION "},
-                      DecodeCase{"<Il=JL>jN", 13, "NO FILM", ""},
-                      DecodeCase{"<Il=JL>jN", 14, "NO FILM INT", ""},
-                      DecodeCase{"<Il=JL>jN", 15, "SHOW ENDING INT", ""},
-                      DecodeCase{"9vz8wZ", 10, "FILM IN", ""},
-                      DecodeCase{"9vz8wZ", 9, "FILM IN INT", ""},
-                      DecodeCase{"7in", 8, "SHOW ENDING", ""},
-                      DecodeCase{"0iQ0ia", 1, "START INT", ""},   // "0ia" is no frame
-                      DecodeCase{"00iq", 1, "START", ""},         // frame starts mid-run
-                      DecodeCase{"0i0iz", 1, "FILM IN", ""}));
+    ::testing::Values(
+        DecodeCase{"0iq", 1, "START", ""}, DecodeCase{"0iu0jh", 1, "FAIL", " PRESENCE "},
+        DecodeCase{"0jh0iu", 1, "SHOW RUN", ""}, DecodeCase{"0Xq", 1, "START", ""},
+        DecodeCase{"0xq", 1, "NOT THERE", ""}, DecodeCase{"?iU", 16, "SHOW RUN INT", ""},
+        DecodeCase{"@iU", 16, "NOT THERE", ""}, DecodeCase{"0iQ5wm", 1, "START INT", ""},
+        DecodeCase{"0iQ5wm", 6, "FAIL", " MOTION "},
+        DecodeCase{":WH", 11, "FAIL INT", " PRESENCE "},
+        DecodeCase{";VM", 12, "FAIL INT", " MOTION "}, DecodeCase{"<Il=JL>jN", 13, "NO FILM", ""},
+        DecodeCase{"<Il=JL>jN", 14, "NO FILM INT", ""},
+        DecodeCase{"<Il=JL>jN", 15, "SHOW ENDING INT", ""}, DecodeCase{"9vz8wZ", 10, "FILM IN", ""},
+        DecodeCase{"9vz8wZ", 9, "FILM IN INT", ""}, DecodeCase{"7in", 8, "SHOW ENDING", ""},
+        DecodeCase{"0iQ0ia", 1, "START INT", ""},  // "0ia" is no frame
+        DecodeCase{"00iq", 1, "START", ""},        // frame starts mid-run
+        DecodeCase{"0i0iz", 1, "FILM IN", ""}));
 
 TEST(Decoder, LoadTickShowsEverySlotAbsent) {
     Rig rig;

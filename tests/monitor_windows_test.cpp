@@ -129,8 +129,7 @@ private Q_SLOTS:
         b.boot();
         b.dialogs.answers << QStringLiteral("Screen \u00e9");
         QTest::mouseDClick(label(b, "Label33(5)"), Qt::LeftButton);
-        QCOMPARE(b.dialogs.prompts.value(0),
-                 QStringLiteral("Enter New Name|CHANGE KX-40 LABEL|5"));
+        QCOMPARE(b.dialogs.prompts.value(0), QStringLiteral("Enter New Name|CHANGE KX-40 LABEL|5"));
         QCOMPARE(label(b, "Label33(5)")->text(), QStringLiteral("Screen \u00e9"));
         QCOMPARE(fileBytes(b.names),
                  QByteArray("\"fileok\",\"1\",\"2\",\"3\",\"4\",\"Screen \xe9\",\"6\",\"7\",\"8\","

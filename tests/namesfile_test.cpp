@@ -1,10 +1,10 @@
+#include "monitor/namesfile.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include "monitor/namesfile.h"
 
 namespace fs = std::filesystem;
 
@@ -18,8 +18,8 @@ class NamesFile : public ::testing::Test {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("lw-names-" + std::string(::testing::UnitTest::GetInstance()
-                                             ->current_test_info()->name()));
+              ("lw-names-" +
+               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir);
         fs::create_directories(dir);
         path = (dir / "remlabel.dat").string();
@@ -45,8 +45,9 @@ TEST_F(NamesFile, MissingFileBecomesTheDefaultFile) {
 }
 
 TEST_F(NamesFile, ValidFileSetsTheCaptions) {
-    write("\"fileok\",\"Screen A\",\" two, with comma \",3,\"4\"\r\n\"5\",\"6\",\"7\",\"8\",\"9\","
-          "\"10\",\"11\",\"12\",\"13\",\"14\",\"15\",\"\xe9t\xe9\"\r\n");
+    write(
+        "\"fileok\",\"Screen A\",\" two, with comma \",3,\"4\"\r\n\"5\",\"6\",\"7\",\"8\",\"9\","
+        "\"10\",\"11\",\"12\",\"13\",\"14\",\"15\",\"\xe9t\xe9\"\r\n");
     ASSERT_TRUE(lw::loadunitnames(path, captions).ok);
     EXPECT_EQ(captions[0], "Screen A");
     EXPECT_EQ(captions[1], " two, with comma ");

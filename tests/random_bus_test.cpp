@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <set>
 
 #include "support/fakes.h"
 #include "tools/capturefile.h"
-
-#include <algorithm>
 
 namespace {
 
@@ -25,11 +24,11 @@ bool wellFormed(const std::string& rec) {
 // every unit state are met, at every length up to a full receive buffer.
 TEST(RandomBus, StateStaysBoundedAndRecordsWellFormed) {
     const std::set<std::string> words = {
-        "NOT THERE", "START",  "START INT",       "NO FILM",  "NO FILM INT", "FILM IN",
-        "FILM IN INT", "SHOW ENDING", "SHOW ENDING INT", "SHOW RUN", "SHOW RUN INT",
-        "FAIL",      "FAIL INT"};
-    const std::set<std::string> texts = {" ",      "STARTING", "SHOW RUN", "CLOSING",
-                                         "NO FILM", "READY",   "HELP ME"};
+        "NOT THERE",    "START",       "START INT",   "NO FILM",         "NO FILM INT",
+        "FILM IN",      "FILM IN INT", "SHOW ENDING", "SHOW ENDING INT", "SHOW RUN",
+        "SHOW RUN INT", "FAIL",        "FAIL INT"};
+    const std::set<std::string> texts = {" ",       "STARTING", "SHOW RUN", "CLOSING",
+                                         "NO FILM", "READY",    "HELP ME"};
     const std::string protocol = "0123456789:;<=>?ijvwIJVWXqQlLzZnNuUhHmMTPKRFfSspk";
     for (const char* version : {"HUBQV-2", "HUB7"}) {
         lwtest::Rig rig(version);
@@ -88,9 +87,14 @@ TEST(RandomCapture, MangledFilesAreRejectedByLineOrReadConsistently) {
         for (int e = 0; e < edits; ++e) {
             const std::size_t at = rng() % (text.size() + 1);
             switch (rng() % 3) {
-                case 0: text.insert(at, 1, alphabet[rng() % alphabet.size()]); break;
-                case 1: if (at < text.size()) text.erase(at, 1); break;
-                default: if (at < text.size()) text[at] = static_cast<char>(rng() % 256);
+                case 0:
+                    text.insert(at, 1, alphabet[rng() % alphabet.size()]);
+                    break;
+                case 1:
+                    if (at < text.size()) text.erase(at, 1);
+                    break;
+                default:
+                    if (at < text.size()) text[at] = static_cast<char>(rng() % 256);
             }
         }
         const auto lines = static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1;

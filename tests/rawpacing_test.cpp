@@ -1,13 +1,13 @@
-#include <gtest/gtest.h>
-
 #include "rawview/rawpacing.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
 TEST(RawPacing, IntervalFollowsTheBacklogHalvesToEven) {
-    const std::vector<std::pair<std::size_t, int>> cases = {
-        {1, 750}, {2, 375}, {3, 250}, {4, 188}, {8, 94}, {10, 75},
-        {12, 62}, {20, 38}, {40, 19}, {41, 4}, {150, 4}};
+    const std::vector<std::pair<std::size_t, int>> cases = {{1, 750}, {2, 375}, {3, 250}, {4, 188},
+                                                            {8, 94},  {10, 75}, {12, 62}, {20, 38},
+                                                            {40, 19}, {41, 4},  {150, 4}};
     for (const auto& [len, ms] : cases) EXPECT_EQ(lw::drainInterval(len), ms) << len;
     EXPECT_EQ(lw::drainChunk(40), 2u);
     EXPECT_EQ(lw::drainChunk(41), 3u);
@@ -45,7 +45,8 @@ TEST(RawPacing, EveryByteShowsAsOneCharacterAndComesBack) {
     const std::u32string shown = lw::displayFromBytes(all);
     ASSERT_EQ(shown.size(), 256u);
     for (char32_t c : shown) {
-        EXPECT_FALSE(c == U'\r' || c == U'\n' || c == 0 || (c >= 0x80 && c < 0xA0)) << static_cast<unsigned>(c);
+        EXPECT_FALSE(c == U'\r' || c == U'\n' || c == 0 || (c >= 0x80 && c < 0xA0))
+            << static_cast<unsigned>(c);
     }
     EXPECT_EQ(lw::bytesFromDisplay(shown), all);
     EXPECT_EQ(lw::bytesFromDisplay(U"A\u20ac"), "A?");

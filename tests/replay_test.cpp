@@ -1,3 +1,5 @@
+#include "tools/replay.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,7 +8,6 @@
 
 #include "support/fakes.h"
 #include "tools/capturefile.h"
-#include "tools/replay.h"
 
 namespace {
 
@@ -180,7 +181,8 @@ TEST(Replay, NamesFileIsReadNotWritten) {
     EXPECT_NE(lines[0].find("\"name\":\"Big Screen\""), std::string::npos);
     EXPECT_NE(lines[0].find("\"name\":\"2\""), std::string::npos);
     ASSERT_EQ(sink.entries.size(), 1u);
-    EXPECT_TRUE(sink.entries[0].record.starts_with("KX-40 #Big Screen HAS BEEN STARTED 10:15:07 PM"));
+    EXPECT_TRUE(
+        sink.entries[0].record.starts_with("KX-40 #Big Screen HAS BEEN STARTED 10:15:07 PM"));
     EXPECT_EQ(slurp(names), "\"fileok\",\"Big Screen\"\r\n");
     opt.namesPath = (dir / "absent.dat").string();
     boardLines(cap, opt, sink);

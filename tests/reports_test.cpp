@@ -1,15 +1,17 @@
+#include "monitor/reports.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include "monitor/reports.h"
 #include "support/fakes.h"
 
 #ifdef __linux__
-#include <csignal>
 #include <sys/resource.h>
+
+#include <csignal>
 #endif
 
 namespace fs = std::filesystem;
@@ -56,10 +58,12 @@ TEST(RecordLayouts, EveryKindByteForByte) {
          "KX-40 #3 STOPPED AND READY IN INTERLOCK 10:15:07 PM   3/1/2002\r\n" + R},
         {ReportKind::Failed,
          "KX-40 #3 !!!!!*   FAILED BECAUSE OF PRESENCE   *!!!!! 0:12:34 INTO THE SHOW, AT  "
-         "10:15:07 PM  ON THE 3/1/2002\r\n" + R},
+         "10:15:07 PM  ON THE 3/1/2002\r\n" +
+             R},
         {ReportKind::FailedInterlock,
          "KX-40 #3 !!!!!*  FAILED IN INTERLOCK BECAUSE OF  PRESENCE   *!!!!! 0:12:34 INTO THE "
-         "SHOW, AT 10:15:07 PM  ON THE  3/1/2002\r\n" + R},
+         "SHOW, AT 10:15:07 PM  ON THE  3/1/2002\r\n" +
+             R},
         {ReportKind::QuickSave, "COMM WINDOW QUICK SAVE 10:15:07 PM  3/1/2002\r\ntyped\r\n" + R},
     };
     for (const auto& c : cases) {
@@ -91,8 +95,8 @@ class LogFile : public ::testing::Test {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("lw-log-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+              ("lw-log-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }

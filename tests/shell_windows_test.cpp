@@ -51,7 +51,8 @@ struct Shell {
 
     QTemporaryDir dir;
     QString ini;
-    std::shared_ptr<lwtest::FakeSerial::Shared> port = std::make_shared<lwtest::FakeSerial::Shared>();
+    std::shared_ptr<lwtest::FakeSerial::Shared> port =
+        std::make_shared<lwtest::FakeSerial::Shared>();
     lwtest::ProbePorts* probes = nullptr;
     lwtest::RecordingDialogs dialogs;
     std::unique_ptr<frmMain> main;
@@ -103,7 +104,8 @@ private Q_SLOTS:
         QVERIFY(s.dialogs.infos.empty());
         QTest::mouseDClick(sp->Label3, Qt::LeftButton);
         QCOMPARE(s.dialogs.infos.size(), std::size_t(1));
-        QCOMPARE(s.dialogs.infos[0].text, QStringLiteral("This Program Was Last Updated On 3-1-2002"));
+        QCOMPARE(s.dialogs.infos[0].text,
+                 QStringLiteral("This Program Was Last Updated On 3-1-2002"));
         QCOMPARE(s.dialogs.infos[0].title, QStringLiteral("VERSION 1.1.8"));
         QVERIFY(timerStopped);
         QVERIFY(sp->Timer1.isActive());
@@ -272,9 +274,9 @@ private Q_SLOTS:
         QVERIFY(s.dialogs.prompts.isEmpty());
         s.main->viewOptions();
         s.main->saveAs();
-        QCOMPARE(s.dialogs.prompts.value(0),
-                 QStringLiteral("save|") + lw::gui::Form3::defaultLogpath() +
-                     QStringLiteral("|All Files (*.*)"));
+        QCOMPARE(s.dialogs.prompts.value(0), QStringLiteral("save|") +
+                                                 lw::gui::Form3::defaultLogpath() +
+                                                 QStringLiteral("|All Files (*.*)"));
         QCOMPARE(s.main->options()->logpath(), QStringLiteral("/tmp/elsewhere.txt"));
         s.main->saveAs();  // cancelled: unchanged
         QCOMPARE(s.main->options()->logpath(), QStringLiteral("/tmp/elsewhere.txt"));
@@ -289,8 +291,8 @@ private Q_SLOTS:
                 QVERIFY2(st.contains(QStringLiteral("Settings/") + QLatin1String(k)), k);
             }
             QCOMPARE(st.value(QStringLiteral("Settings/MainWidth")).toString(),
-                     QString::number(lw::gui::fromPixels(s.main->frameGeometry().width(),
-                                                         s.main.get())));
+                     QString::number(
+                         lw::gui::fromPixels(s.main->frameGeometry().width(), s.main.get())));
         }
         {
             Shell s;

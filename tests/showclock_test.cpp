@@ -1,7 +1,8 @@
+#include "monitor/showclock.h"
+
 #include <gtest/gtest.h>
 
 #include "monitor/monitorio.h"
-#include "monitor/showclock.h"
 #include "monitor/timetext.h"
 
 namespace {
@@ -22,9 +23,9 @@ TEST(ShowClock, RollsOverMinutesHoursAndPastADay) {
         int m, s;
         const char* next;
     };
-    for (const Case& c : {Case{0, 0, 59, "0:01:00"}, Case{0, 59, 59, "1:00:00"},
-                          Case{23, 59, 59, "24:00:00"}, Case{99, 5, 8, "99:05:09"},
-                          Case{0, 0, 0, "0:00:01"}}) {
+    for (const Case& c :
+         {Case{0, 0, 59, "0:01:00"}, Case{0, 59, 59, "1:00:00"}, Case{23, 59, 59, "24:00:00"},
+          Case{99, 5, 8, "99:05:09"}, Case{0, 0, 0, "0:00:01"}}) {
         auto b = runningAt(c.h, c.m, c.s);
         ASSERT_TRUE(lw::clockTick(b, "01"));
         EXPECT_EQ(b.slot(1).clock, c.next);

@@ -1,3 +1,5 @@
+#include "tools/simulator.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,7 +8,6 @@
 #include "support/fakes.h"
 #include "tools/capturefile.h"
 #include "tools/replay.h"
-#include "tools/simulator.h"
 
 namespace sim = lw::sim;
 
@@ -39,28 +40,31 @@ TEST(SimScript, ParsesCommandsAndExpandsShows) {
         if (e.kind == sim::Event::Kind::Unit && e.firstUnit == 4) show.emplace_back(e.at, e.state);
     }
     const std::vector<std::pair<std::int64_t, sim::UnitState>> expected = {
-        {10'000, sim::UnitState::Start}, {14'000, sim::UnitState::Run},
-        {50'000, sim::UnitState::Ending}, {70'000, sim::UnitState::NoFilm},
+        {10'000, sim::UnitState::Start},
+        {14'000, sim::UnitState::Run},
+        {50'000, sim::UnitState::Ending},
+        {70'000, sim::UnitState::NoFilm},
         {90'000, sim::UnitState::FilmIn}};
     EXPECT_EQ(show, expected);
 }
 
 TEST(SimScript, ErrorsNameTheirLine) {
-    for (const auto& [text, line] : std::vector<std::pair<std::string, int>>{
-             {"at 1s unit 17 run\n", 1},
-             {"\nat soon remote on\n", 2},
-             {"at 1s unit 1 dance\n", 1},
-             {"at 1s unit 1 run sideways\n", 1},
-             {"at 1s noise 2000\n", 1},
-             {"at 1s unit 1 show 5s\n", 1},
-             {"at 0s remote on\nremote off\n", 2},
-             {"at 1s panic now\n", 1}}) {
+    for (const auto& [text, line] :
+         std::vector<std::pair<std::string, int>>{{"at 1s unit 17 run\n", 1},
+                                                  {"\nat soon remote on\n", 2},
+                                                  {"at 1s unit 1 dance\n", 1},
+                                                  {"at 1s unit 1 run sideways\n", 1},
+                                                  {"at 1s noise 2000\n", 1},
+                                                  {"at 1s unit 1 show 5s\n", 1},
+                                                  {"at 0s remote on\nremote off\n", 2},
+                                                  {"at 1s panic now\n", 1}}) {
         auto r = sim::parseScript(text);
         ASSERT_TRUE(std::holds_alternative<sim::ScriptError>(r)) << text;
         EXPECT_EQ(std::get<sim::ScriptError>(r).line, line) << text;
     }
     for (auto name : sim::builtinScenarioNames()) {
-        EXPECT_TRUE(std::holds_alternative<sim::Script>(sim::parseScript(*sim::builtinScenario(name))))
+        EXPECT_TRUE(
+            std::holds_alternative<sim::Script>(sim::parseScript(*sim::builtinScenario(name))))
             << name;
     }
 }

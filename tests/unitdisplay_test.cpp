@@ -1,7 +1,8 @@
+#include "monitor/unitdisplay.h"
+
 #include <gtest/gtest.h>
 
 #include "monitor/showclock.h"
-#include "monitor/unitdisplay.h"
 #include "support/fakes.h"
 
 using lw::Colour;
@@ -30,21 +31,20 @@ TEST_P(StatusRows, TextAndLamps) {
     EXPECT_EQ(rig.slot(4).lamp, r.lamp);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Display, StatusRows,
-    ::testing::Values(RowCase{'q', "STARTING", c::darkGreen, c::green},
-                      RowCase{'Q', "STARTING", c::darkGreen, c::blue},
-                      RowCase{'l', "NO FILM", c::black, c::black},
-                      RowCase{'L', "NO FILM", c::black, c::blue},
-                      RowCase{'z', "READY", c::red, c::red},
-                      RowCase{'Z', "READY", c::red, c::blue},
-                      RowCase{'n', "CLOSING", c::darkGreen, c::green},
-                      RowCase{'N', "CLOSING", c::darkGreen, c::blue},
-                      RowCase{'u', "SHOW RUN", c::green, c::green},
-                      RowCase{'U', "SHOW RUN", c::green, c::blue},
-                      // blink phase off at the first tick
-                      RowCase{'h', "HELP ME", c::green, c::red},
-                      RowCase{'M', "HELP ME", c::green, c::red}));
+INSTANTIATE_TEST_SUITE_P(Display, StatusRows,
+                         ::testing::Values(RowCase{'q', "STARTING", c::darkGreen, c::green},
+                                           RowCase{'Q', "STARTING", c::darkGreen, c::blue},
+                                           RowCase{'l', "NO FILM", c::black, c::black},
+                                           RowCase{'L', "NO FILM", c::black, c::blue},
+                                           RowCase{'z', "READY", c::red, c::red},
+                                           RowCase{'Z', "READY", c::red, c::blue},
+                                           RowCase{'n', "CLOSING", c::darkGreen, c::green},
+                                           RowCase{'N', "CLOSING", c::darkGreen, c::blue},
+                                           RowCase{'u', "SHOW RUN", c::green, c::green},
+                                           RowCase{'U', "SHOW RUN", c::green, c::blue},
+                                           // blink phase off at the first tick
+                                           RowCase{'h', "HELP ME", c::green, c::red},
+                                           RowCase{'M', "HELP ME", c::green, c::red}));
 
 void second(Rig& rig, int s) {
     rig.time.setOffset(s * 1000);
@@ -76,9 +76,8 @@ TEST(UnitDisplay, StartThroughShowEndAndRestartReportsOnce) {
     second(rig, 4);
     EXPECT_EQ(rig.slot(1).clock, "0:00:04");
     ASSERT_EQ(rig.sink.entries.size(), 1u);
-    EXPECT_EQ(rig.sink.entries[0].record,
-              "KX-40 #1 HAS BEEN STARTED 10:15:07 PM   3/1/2002\r\n" + std::string(lw::kRule) +
-                  "\r\n");
+    EXPECT_EQ(rig.sink.entries[0].record, "KX-40 #1 HAS BEEN STARTED 10:15:07 PM   3/1/2002\r\n" +
+                                              std::string(lw::kRule) + "\r\n");
 }
 
 TEST(UnitDisplay, StartDuringShowRunResetsCountersButNotTheText) {

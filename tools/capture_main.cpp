@@ -26,7 +26,9 @@ constexpr const char* kUsage =
     "  --software-version TEXT  the version choice written into the capture\n"
     "  --out FILE    the capture file (default: standard output)\n";
 
-int usage(const std::string& msg) { return lw::tools::usageError("linewarden-capture", msg, kUsage); }
+int usage(const std::string& msg) {
+    return lw::tools::usageError("linewarden-capture", msg, kUsage);
+}
 
 constexpr int kPollMs = 100;
 
@@ -92,9 +94,9 @@ int main(int argc, char** argv) {
     }
     lw::CommPort port(resolve);
     const int n = portNumber ? static_cast<int>(std::min<std::int64_t>(*portNumber, 32767)) : 1;
-    for (const lw::PortResult& r : {port.setCommPort(n),
-                                    port.setSettings(std::to_string(baud) + ",n,8,1"),
-                                    port.setPortOpen(true)}) {
+    for (const lw::PortResult& r :
+         {port.setCommPort(n), port.setSettings(std::to_string(baud) + ",n,8,1"),
+          port.setPortOpen(true)}) {
         if (!r.ok) {
             std::cerr << "linewarden-capture: " << r.error << "\n";
             return 1;
@@ -108,7 +110,8 @@ int main(int argc, char** argv) {
     }
     bool writeFailed = false;
     auto put = [&](const std::string& text) {
-        if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0) {
+        if (std::fwrite(text.data(), 1, text.size(), file) != text.size() ||
+            std::fflush(file) != 0) {
             writeFailed = true;
         }
     };
@@ -116,14 +119,19 @@ int main(int argc, char** argv) {
     // Offsets count from the whole second the header names.
     const QDateTime now = QDateTime::currentDateTime();
     const QTime t = now.time();
-    const lw::CivilTime start{now.date().year(), now.date().month(), now.date().day(),
-                              t.hour(), t.minute(), t.second(), 0};
+    const lw::CivilTime start{now.date().year(),
+                              now.date().month(),
+                              now.date().day(),
+                              t.hour(),
+                              t.minute(),
+                              t.second(),
+                              0};
     QElapsedTimer elapsed;
     elapsed.start();
     const std::int64_t lead = t.msec();
     put("# recorded by linewarden-capture from " + port.device().toStdString() + "\n" +
-         lw::headerText(start, haveVersion ? std::optional<std::string>(version) : std::nullopt,
-                        baud));
+        lw::headerText(start, haveVersion ? std::optional<std::string>(version) : std::nullopt,
+                       baud));
 
     int status = 0;
     port.setLostHandler([&](const std::string& why) {

@@ -117,9 +117,8 @@ std::variant<Capture, CaptureError> parseCapture(std::string_view text) {
 std::string headerText(const CivilTime& s, const std::optional<std::string>& version,
                        std::optional<long> baud) {
     std::string out(kCaptureMagic);
-    out += "\nstart " + std::to_string(s.year) + '-' + twoDigits(s.month) + '-' +
-           twoDigits(s.day) + 'T' + twoDigits(s.hour) + ':' + twoDigits(s.minute) + ':' +
-           twoDigits(s.second) + '\n';
+    out += "\nstart " + std::to_string(s.year) + '-' + twoDigits(s.month) + '-' + twoDigits(s.day) +
+           'T' + twoDigits(s.hour) + ':' + twoDigits(s.minute) + ':' + twoDigits(s.second) + '\n';
     if (version) out += "version " + *version + '\n';
     if (baud) out += "baud " + std::to_string(*baud) + '\n';
     return out;

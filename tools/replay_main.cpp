@@ -18,7 +18,8 @@ constexpr std::string_view kUsage =
     "                         [--activity] [--names FILE] [--board FILE] [--until MS]\n"
     "\n"
     "Runs a bus capture through the monitor on a virtual timeline, as fast as it can.\n"
-    "  --software-version TEXT  the software version choice (default: the capture's, else HUBQV-2)\n"
+    "  --software-version TEXT  the software version choice (default: the capture's, else "
+    "HUBQV-2)\n"
     "  --log FILE               append activity records to FILE\n"
     "  --raw --noise --activity switch on raw blocks, noise records, unit activity\n"
     "  --names FILE             unit names file to read (never written)\n"
@@ -26,7 +27,9 @@ constexpr std::string_view kUsage =
     "  --until MS               stop after the decoder tick at MS (rounded up to 800)\n"
     "Exit status: 0 done, 1 records could not be written, 2 bad arguments or capture.\n";
 
-int usageError(const std::string& msg) { return lw::tools::usageError("linewarden-replay", msg, kUsage); }
+int usageError(const std::string& msg) {
+    return lw::tools::usageError("linewarden-replay", msg, kUsage);
+}
 
 }  // namespace
 

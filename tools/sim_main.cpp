@@ -69,7 +69,9 @@ public:
     void send(const std::string& bytes) override {
         m_port->write(bytes.data(), static_cast<qint64>(bytes.size()));
     }
-    std::size_t cameBack() override { return m_back += static_cast<std::size_t>(m_port->readAll().size()); }
+    std::size_t cameBack() override {
+        return m_back += static_cast<std::size_t>(m_port->readAll().size());
+    }
 
 private:
     std::unique_ptr<QSerialPort> m_port;
@@ -124,7 +126,8 @@ int main(int argc, char** argv) {
             if (!v) return usage("--link needs a path");
             link = *v;
         } else if (a == "--baud") {
-            if (!number(baud) || (baud != 4800 && baud != 1200)) return usage("--baud is 4800 or 1200");
+            if (!number(baud) || (baud != 4800 && baud != 1200))
+                return usage("--baud is 4800 or 1200");
         } else if (a == "--seed") {
             if (!number(seed)) return usage("--seed needs a number");
         } else if (a == "--speed") {

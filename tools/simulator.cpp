@@ -77,7 +77,8 @@ bool units(std::string_view w, int& first, int& last) {
     return true;
 }
 
-constexpr std::string_view kShowNight = R"(# Four units run an evening of shows; unit 3 runs in interlock.
+constexpr std::string_view kShowNight =
+    R"(# Four units run an evening of shows; unit 3 runs in interlock.
 at 0s unit 1-4 film-in
 at 0s remote on
 at 5s unit 1 show 3m
@@ -87,7 +88,8 @@ at 50s unit 4 show 100s
 at 4m end
 )";
 
-constexpr std::string_view kFailure = R"(# Shows that go wrong: presence, motion in interlock, a unit that drops off.
+constexpr std::string_view kFailure =
+    R"(# Shows that go wrong: presence, motion in interlock, a unit that drops off.
 at 0s unit 1-4 film-in
 at 0s remote on
 at 3s unit 1-3 start
@@ -102,7 +104,8 @@ at 70s unit 2-3 film-in
 at 90s end
 )";
 
-constexpr std::string_view kNoisy = R"(# A bus with bad wiring: noise bursts, a panic pair and a lone P.
+constexpr std::string_view kNoisy =
+    R"(# A bus with bad wiring: noise bursts, a panic pair and a lone P.
 at 0s unit 1-2 run
 at 0s unit 3 film-in
 at 5s noise 40
@@ -113,7 +116,8 @@ at 30s unit 3 show 20s
 at 60s end
 )";
 
-constexpr std::string_view kQuick = R"(# A short test pattern: every kind of unit report within twelve seconds.
+constexpr std::string_view kQuick =
+    R"(# A short test pattern: every kind of unit report within twelve seconds.
 at 0s remote on
 at 1s unit 1 start
 at 1s unit 2 start interlock
@@ -239,14 +243,29 @@ std::variant<Script, ScriptError> parseScript(std::string_view text) {
 char statusCode(UnitState s, bool interlock) {
     char c = 0;
     switch (s) {
-        case UnitState::Off: return 0;
-        case UnitState::FilmIn: c = 'z'; break;
-        case UnitState::Start: c = 'q'; break;
-        case UnitState::Run: c = 'u'; break;
-        case UnitState::Ending: c = 'n'; break;
-        case UnitState::NoFilm: c = 'l'; break;
-        case UnitState::FailPresence: c = 'h'; break;
-        case UnitState::FailMotion: c = 'm'; break;
+        case UnitState::Off:
+            return 0;
+        case UnitState::FilmIn:
+            c = 'z';
+            break;
+        case UnitState::Start:
+            c = 'q';
+            break;
+        case UnitState::Run:
+            c = 'u';
+            break;
+        case UnitState::Ending:
+            c = 'n';
+            break;
+        case UnitState::NoFilm:
+            c = 'l';
+            break;
+        case UnitState::FailPresence:
+            c = 'h';
+            break;
+        case UnitState::FailMotion:
+            c = 'm';
+            break;
     }
     return interlock ? static_cast<char>(c - 'a' + 'A') : c;
 }
@@ -279,10 +298,17 @@ void BusSimulator::apply(const Event& e) {
                 m_units[static_cast<std::size_t>(u - 1)] = {e.state, e.interlock};
             }
             break;
-        case Event::Kind::Remote: m_remote = e.on; break;
-        case Event::Kind::Panic: m_pending += e.panic; break;
-        case Event::Kind::Noise: m_noisePerMille = e.noisePerMille; break;
-        case Event::Kind::End: break;
+        case Event::Kind::Remote:
+            m_remote = e.on;
+            break;
+        case Event::Kind::Panic:
+            m_pending += e.panic;
+            break;
+        case Event::Kind::Noise:
+            m_noisePerMille = e.noisePerMille;
+            break;
+        case Event::Kind::End:
+            break;
     }
 }
 
@@ -317,8 +343,9 @@ bool BusSimulator::refill() {
         do {
             c = static_cast<unsigned char>(random(256));
         } while (isKnownBusChar(c));
-        m_pending.insert(m_pending.begin() + static_cast<std::ptrdiff_t>(random(m_pending.size() + 1)),
-                         static_cast<char>(c));
+        m_pending.insert(
+            m_pending.begin() + static_cast<std::ptrdiff_t>(random(m_pending.size() + 1)),
+            static_cast<char>(c));
     }
     return !m_pending.empty();
 }

@@ -21,9 +21,9 @@ struct Event {
     int lastUnit = 1;
     UnitState state = UnitState::Off;
     bool interlock = false;
-    bool on = false;          // remote
-    std::string panic;        // "PK" or "P"
-    int noisePerMille = 0;    // noise bytes per thousand items sent
+    bool on = false;        // remote
+    std::string panic;      // "PK" or "P"
+    int noisePerMille = 0;  // noise bytes per thousand items sent
 };
 
 struct Script {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <csignal>
-#include <iostream>
 #include <cstdint>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>

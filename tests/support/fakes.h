@@ -59,8 +59,7 @@ struct Rig {
     explicit Rig(std::string versionChoice = "HUBQV-2")
         : time(lw::CivilTime{2002, 3, 1, 22, 15, 7, 0}),
           reports(sink, [this] { return options; }),
-          monitor(lw::MonitorDeps{time, port, beeper, reports,
-                                  [this] { return this->version; },
+          monitor(lw::MonitorDeps{time, port, beeper, reports, [this] { return this->version; },
                                   [this](std::string_view s) { raw += s; }}),
           version(std::move(versionChoice)) {
         options.rawdata = options.busnoise = options.unitactivity = 1;

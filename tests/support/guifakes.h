@@ -52,7 +52,9 @@ public:
         m->pending.pop_front();
         return s;
     }
-    void setLostHandler(std::function<void(const std::string&)> h) override { m->lost = std::move(h); }
+    void setLostHandler(std::function<void(const std::string&)> h) override {
+        m->lost = std::move(h);
+    }
 
 private:
     std::shared_ptr<Shared> m;

@@ -11,7 +11,7 @@ namespace lwtest {
 // Ports that open or not, and what each hears at each speed.
 class ProbePorts final : public lw::SerialPortOps {
 public:
-    std::map<int, bool> opens;                        // port -> opens
+    std::map<int, bool> opens;                                 // port -> opens
     std::map<std::pair<int, std::string>, std::string> heard;  // (port, baud) -> bytes
     std::vector<std::string> log;
     bool open = false;
