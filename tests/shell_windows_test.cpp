@@ -300,6 +300,11 @@ private Q_SLOTS:
             s.main->close();
             QVERIFY(!s.stored().contains(QStringLiteral("Settings/MainLeft")));
         }
+        {
+            Shell s;  // File > Exit ends at once: nothing is stored
+            s.main->exitNow();
+            QVERIFY(!s.stored().contains(QStringLiteral("Settings/MainLeft")));
+        }
     }
 };
 
