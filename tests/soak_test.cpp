@@ -24,7 +24,9 @@ at 17m unit 7 fail-motion interlock
 at 19m unit 2 film-in
 at 20m unit 7 film-in
 at 30m unit 1-8 show 10m
+at 38m noise 1000
 at 42m panic p
+at 43m noise 0
 at 45m unit all off
 at 45m remote off
 at 50m remote on
