@@ -119,8 +119,9 @@ void BusMonitor::panic(std::string_view t, std::string_view d) {
 
 void BusMonitor::decoderTick() {
     // 1. One time and date for every record of this tick.
-    const std::string t = m_deps.time.timeText();
-    const std::string d = m_deps.time.dateText();
+    const TimeSource::Stamp now = m_deps.time.stamp();
+    const std::string& t = now.time;
+    const std::string& d = now.date;
 
     // 2. Drain the port.
     std::string in;

@@ -14,6 +14,14 @@ public:
     // The two seconds digits of the time of day; by default taken from the
     // time text, a source that knows them directly may say so.
     virtual std::string secondsText();
+
+    struct Stamp {
+        std::string time;
+        std::string date;
+    };
+    // Time and date of one instant, so a record made at midnight does not
+    // pair one day's time with the next day's date.
+    virtual Stamp stamp() { return {timeText(), dateText()}; }
 };
 
 // The two seconds characters of a time-of-day text: those after the first

@@ -18,6 +18,11 @@ CivilTime nowCivil() {
 
 std::string LocalTime::timeText() { return lw::timeText(nowCivil()); }
 std::string LocalTime::dateText() { return lw::dateText(nowCivil()); }
+TimeSource::Stamp LocalTime::stamp() {
+    const CivilTime now = nowCivil();
+    return {lw::timeText(now), lw::dateText(now)};
+}
+
 std::string LocalTime::secondsText() {
     const int s = QTime::currentTime().second();
     return {static_cast<char>('0' + s / 10), static_cast<char>('0' + s % 10)};

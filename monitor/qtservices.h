@@ -14,6 +14,7 @@ public:
     std::string timeText() override;
     std::string dateText() override;
     std::string secondsText() override;
+    Stamp stamp() override;
 };
 
 // The platform's default alert sound.

@@ -125,8 +125,8 @@ QString Form2::shownText() const { return m_text; }
 
 void Form2::quickSave() {
     if (m_reports && m_time) {
-        const AppendResult r =
-            m_reports->quickSave(m_time->timeText(), m_time->dateText(), bytesOf(m_text));
+        const TimeSource::Stamp now = m_time->stamp();
+        const AppendResult r = m_reports->quickSave(now.time, now.date, bytesOf(m_text));
         if (!r.ok && m_saveFailed) m_saveFailed(QString::fromStdString(r.error));
     }
     setShown(QString());
