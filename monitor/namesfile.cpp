@@ -5,6 +5,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "monitor/textutil.h"
+
 namespace lw {
 
 namespace {
@@ -12,14 +14,10 @@ namespace {
 // A names file is one short line; anything past this is not ours to read.
 constexpr std::size_t kMaxNamesFile = 64 * 1024;
 
-std::filesystem::path fsPath(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::optional<std::string> readAll(const std::string& path) {
-    std::ifstream in(fsPath(path), std::ios::binary);
+    std::ifstream in(pathFromUtf8(path), std::ios::binary);
     if (!in) return std::nullopt;
     std::string content(kMaxNamesFile, '\0');
     in.read(content.data(), static_cast<std::streamsize>(content.size()));
@@ -91,7 +89,7 @@ std::string numbersLine(int first) {
 
 NamesResult writeNamesFile(const std::string& path, std::string_view line) {
     errno = 0;
-    std::ofstream out(fsPath(path), std::ios::binary | std::ios::trunc);
+    std::ofstream out(pathFromUtf8(path), std::ios::binary | std::ios::trunc);
     if (out) {
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
         out.close();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDateTime>
 
+#include "monitor/textutil.h"
 #include "monitor/timetext.h"
 
 namespace lw::gui {
@@ -23,10 +24,7 @@ TimeSource::Stamp LocalTime::stamp() {
     return {lw::timeText(now), lw::dateText(now)};
 }
 
-std::string LocalTime::secondsText() {
-    const int s = QTime::currentTime().second();
-    return {static_cast<char>('0' + s / 10), static_cast<char>('0' + s % 10)};
-}
+std::string LocalTime::secondsText() { return twoDigits(QTime::currentTime().second()); }
 
 void AlertBeeper::beep() { QApplication::beep(); }
 

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "monitor/textutil.h"
+
 namespace lw {
 
 namespace {
@@ -35,10 +37,6 @@ std::string_view unitEventText(ReportKind kind) {
         default:
             return {};
     }
-}
-
-std::filesystem::path fsPath(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 }  // namespace
@@ -98,7 +96,7 @@ bool reportAllowed(ReportKind kind, const LogOptions& o) {
 }
 
 AppendResult FileLogSink::append(const std::string& path, std::string_view record) {
-    const auto p = fsPath(path);
+    const auto p = pathFromUtf8(path);
     std::error_code ec;
     // Only a regular file can be cut back; devices and pipes are left alone.
     const bool existed = std::filesystem::is_regular_file(p, ec);

@@ -1,5 +1,7 @@
 #include "monitor/showclock.h"
 
+#include "monitor/textutil.h"
+
 namespace lw {
 
 void clockReset(UnitSlot& s) {
@@ -26,11 +28,9 @@ void clockBlank(UnitSlot& s) {
 std::string formatClock(std::int64_t hours, int minutes, int seconds) {
     std::string out = std::to_string(hours);
     out += ':';
-    out += static_cast<char>('0' + minutes / 10);
-    out += static_cast<char>('0' + minutes % 10);
+    out += twoDigits(minutes);
     out += ':';
-    out += static_cast<char>('0' + seconds / 10);
-    out += static_cast<char>('0' + seconds % 10);
+    out += twoDigits(seconds);
     return out;
 }
 

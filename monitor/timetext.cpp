@@ -1,25 +1,10 @@
 #include "monitor/timetext.h"
 
-#include <charconv>
 #include <chrono>
 
+#include "monitor/textutil.h"
+
 namespace lw {
-
-namespace {
-
-bool digits(std::string_view s, int& out) {
-    if (s.empty()) return false;
-    for (char c : s) {
-        if (c < '0' || c > '9') return false;
-    }
-    return std::from_chars(s.data(), s.data() + s.size(), out).ec == std::errc{};
-}
-
-std::string two(int v) {
-    return {static_cast<char>('0' + v / 10), static_cast<char>('0' + v % 10)};
-}
-
-}  // namespace
 
 std::optional<CivilTime> parseIsoLocal(std::string_view s) {
     if (s.size() != 19 || s[4] != '-' || s[7] != '-' || s[10] != 'T' || s[13] != ':' ||
@@ -27,9 +12,9 @@ std::optional<CivilTime> parseIsoLocal(std::string_view s) {
         return std::nullopt;
     }
     CivilTime t;
-    if (!digits(s.substr(0, 4), t.year) || !digits(s.substr(5, 2), t.month) ||
-        !digits(s.substr(8, 2), t.day) || !digits(s.substr(11, 2), t.hour) ||
-        !digits(s.substr(14, 2), t.minute) || !digits(s.substr(17, 2), t.second)) {
+    if (!parseDecimal(s.substr(0, 4), t.year) || !parseDecimal(s.substr(5, 2), t.month) ||
+        !parseDecimal(s.substr(8, 2), t.day) || !parseDecimal(s.substr(11, 2), t.hour) ||
+        !parseDecimal(s.substr(14, 2), t.minute) || !parseDecimal(s.substr(17, 2), t.second)) {
         return std::nullopt;
     }
     using namespace std::chrono;
@@ -61,7 +46,7 @@ CivilTime addMilliseconds(const CivilTime& t, std::int64_t ms) {
 
 std::string timeText(const CivilTime& t) {
     const int h12 = t.hour % 12 == 0 ? 12 : t.hour % 12;
-    return std::to_string(h12) + ':' + two(t.minute) + ':' + two(t.second) +
+    return std::to_string(h12) + ':' + twoDigits(t.minute) + ':' + twoDigits(t.second) +
            (t.hour < 12 ? " AM" : " PM");
 }
 
@@ -69,6 +54,6 @@ std::string dateText(const CivilTime& t) {
     return std::to_string(t.month) + '/' + std::to_string(t.day) + '/' + std::to_string(t.year);
 }
 
-std::string ManualTime::secondsText() { return two(m_now.second); }
+std::string ManualTime::secondsText() { return twoDigits(m_now.second); }
 
 }  // namespace lw

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "monitor/textutil.h"
+
 namespace lw {
 
 namespace {
@@ -13,25 +15,7 @@ int hexValue(char c) {
     return -1;
 }
 
-bool isDigits(std::string_view s) {
-    if (s.empty()) return false;
-    for (char c : s) {
-        if (c < '0' || c > '9') return false;
-    }
-    return true;
-}
-
-template <typename T>
-bool parseNumber(std::string_view s, T& out) {
-    if (!isDigits(s)) return false;
-    return std::from_chars(s.data(), s.data() + s.size(), out).ec == std::errc{};
-}
-
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string twoDigits(int v) {
-    return {static_cast<char>('0' + v / 10), static_cast<char>('0' + v % 10)};
-}
 
 }  // namespace
 
@@ -76,7 +60,7 @@ std::variant<Capture, CaptureError> parseCapture(std::string_view text) {
             } else {
                 long baud = 0;
                 if (cap.baud) return fail("baud given twice");
-                if (!parseNumber(value, baud) || baud <= 0) return fail("baud must be a number");
+                if (!parseDecimal(value, baud) || baud <= 0) return fail("baud must be a number");
                 cap.baud = baud;
             }
             continue;
@@ -89,7 +73,7 @@ std::variant<Capture, CaptureError> parseCapture(std::string_view text) {
         while (i < line.size() && isBlank(line[i])) ++i;
         const std::string_view hex = line.substr(i);
         std::int64_t offset = 0;
-        if (!parseNumber(offsetText, offset) || hex.empty() ||
+        if (!parseDecimal(offsetText, offset) || hex.empty() ||
             hex.find_first_of(" \t") != std::string_view::npos) {
             return fail("expected a header or a data line \"OFFSET HEX\"");
         }

@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "monitor/busmonitor.h"
+#include "monitor/textutil.h"
 
 namespace lw::sim {
 
@@ -23,12 +24,6 @@ std::vector<std::string_view> words(std::string_view line) {
     return out;
 }
 
-bool number(std::string_view s, std::int64_t& out) {
-    if (s.empty()) return false;
-    const auto r = std::from_chars(s.data(), s.data() + s.size(), out);
-    return r.ec == std::errc{} && r.ptr == s.data() + s.size() && out >= 0;
-}
-
 bool duration(std::string_view s, std::int64_t& ms) {
     std::int64_t scale = 1;
     if (s.ends_with("ms")) {
@@ -40,7 +35,7 @@ bool duration(std::string_view s, std::int64_t& ms) {
         s.remove_suffix(1);
         scale = 60'000;
     }
-    if (!number(s, ms)) return false;
+    if (!parseDecimal(s, ms)) return false;
     ms *= scale;
     return true;
 }
@@ -66,9 +61,9 @@ bool units(std::string_view w, int& first, int& last) {
     const auto dash = w.find('-');
     std::int64_t a = 0, b = 0;
     if (dash == std::string_view::npos) {
-        if (!number(w, a)) return false;
+        if (!parseDecimal(w, a)) return false;
         b = a;
-    } else if (!number(w.substr(0, dash), a) || !number(w.substr(dash + 1), b)) {
+    } else if (!parseDecimal(w.substr(0, dash), a) || !parseDecimal(w.substr(dash + 1), b)) {
         return false;
     }
     if (a < 1 || b > 16 || a > b) return false;
@@ -194,7 +189,8 @@ std::variant<Script, ScriptError> parseScript(std::string_view text) {
             e.panic = w[3] == "pk" ? "PK" : "P";
         } else if (what == "noise" && w.size() == 4) {
             std::int64_t pm = 0;
-            if (!number(w[3], pm) || pm > 1000) return fail("noise takes 0 to 1000 per mille");
+            if (!parseDecimal(w[3], pm) || pm > 1000)
+                return fail("noise takes 0 to 1000 per mille");
             e.kind = Event::Kind::Noise;
             e.noisePerMille = static_cast<int>(pm);
         } else if (what == "unit" && w.size() >= 5 && w.size() <= 7) {

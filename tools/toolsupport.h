@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "monitor/textutil.h"
+
 namespace lw::tools {
 
 // Set by SIGINT or SIGTERM; the tools' timers look at it and stop cleanly.
@@ -25,13 +27,10 @@ inline int usageError(std::string_view tool, std::string_view msg, std::string_v
     return 2;
 }
 
+// At most 15 digits, so seconds can still be turned into milliseconds.
 inline std::optional<std::int64_t> wholeNumber(std::string_view s) {
-    if (s.empty() || s.size() > 15) return std::nullopt;
     std::int64_t v = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') return std::nullopt;
-        v = v * 10 + (c - '0');
-    }
+    if (s.size() > 15 || !parseDecimal(s, v)) return std::nullopt;
     return v;
 }
 
