@@ -126,8 +126,8 @@ QString Form2::shownText() const { return m_text; }
 void Form2::quickSave() {
     if (m_reports && m_time) {
         const TimeSource::Stamp now = m_time->stamp();
-        const AppendResult r = m_reports->quickSave(now.time, now.date, bytesOf(m_text));
-        if (!r.ok && m_saveFailed) m_saveFailed(QString::fromStdString(r.error));
+        // A failed write is told by the log writer, once per failure streak.
+        m_reports->quickSave(now.time, now.date, bytesOf(m_text));
     }
     setShown(QString());
     m_refresh.stop();

@@ -24,14 +24,13 @@ class Form2 final : public QMdiSubWindow {
 public:
     explicit Form2(QWidget* parent = nullptr);
 
-    // Wiring, done once by the owner: the board's port number, the log
-    // writer and clock for quick saves, and who hears of a failed save.
+    // Wiring, done once by the owner: the board's port number, and the log
+    // writer and clock for quick saves.
     void setPortNumber(std::function<int()> theport) { m_theport = std::move(theport); }
     void setQuickSaveTarget(EventReports* reports, TimeSource* time) {
         m_reports = reports;
         m_time = time;
     }
-    void setQuickSaveFailed(std::function<void(const QString&)> f) { m_saveFailed = std::move(f); }
 
     // The backlog the bus monitor feeds.
     void appendNewdata(std::string_view bytes) { m_pacer.append(bytes); }
@@ -70,7 +69,6 @@ private:
     std::function<int()> m_theport;
     EventReports* m_reports = nullptr;
     TimeSource* m_time = nullptr;
-    std::function<void(const QString&)> m_saveFailed;
     QTimer m_refresh;
 };
 

@@ -272,6 +272,10 @@ private Q_SLOTS:
         b.raw->quickSave();
         QCOMPARE(b.sink->entries[1].record,
                  "COMM WINDOW QUICK SAVE 10:15:07 PM  3/1/2002\r\n\r\n" + kRule);
+        b.sink->failing = true;  // a save that cannot be written is told, once
+        b.raw->quickSave();
+        QCOMPARE(b.dialogs.notices.size(), std::size_t(1));
+        QCOMPARE(b.dialogs.notices[0].title, QStringLiteral("LOG FILE ERROR"));
     }
 
     void rawWindowHoldsItsSizeAndNamesThePort() {
