@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <random>
 
-#include "monitor/busmonitor.h"
-#include "monitor/timetext.h"
+#include "core/busmonitor.h"
+#include "core/timetext.h"
 #include "tools/replay.h"
 
 namespace {

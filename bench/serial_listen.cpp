@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "monitor/commport.h"
+#include "serial/commport.h"
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>

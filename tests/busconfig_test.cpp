@@ -1,4 +1,4 @@
-#include "shell/busconfig.h"
+#include "core/busconfig.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The serial layer against pseudo-terminals the test makes itself.
-#include "monitor/commport.h"
+#include "serial/commport.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "shell/twips.h"
+#include "gui/twips.h"
 #include "support/guifakes.h"
 
 using lw::gui::twips;

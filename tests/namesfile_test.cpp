@@ -1,4 +1,4 @@
-#include "monitor/namesfile.h"
+#include "core/namesfile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "rawview/rawpacing.h"
+#include "core/rawpacing.h"
 
 #include <gtest/gtest.h>
 

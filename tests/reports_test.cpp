@@ -1,4 +1,4 @@
-#include "monitor/reports.h"
+#include "core/reports.h"
 
 #include <gtest/gtest.h>
 

@@ -8,11 +8,11 @@
 #include <QSettings>
 #include <QtTest>
 
-#include "shell/form4.h"
-#include "shell/form5.h"
-#include "shell/frmmain.h"
-#include "shell/twips.h"
-#include "splash/frmsplash.h"
+#include "gui/form4.h"
+#include "gui/form5.h"
+#include "gui/frmmain.h"
+#include "gui/frmsplash.h"
+#include "gui/twips.h"
 #include "support/guifakes.h"
 #include "support/probeports.h"
 

@@ -1,9 +1,9 @@
-#include "monitor/showclock.h"
+#include "core/showclock.h"
 
 #include <gtest/gtest.h>
 
-#include "monitor/monitorio.h"
-#include "monitor/timetext.h"
+#include "core/monitorio.h"
+#include "core/timetext.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "monitor/busmonitor.h"
+#include "core/busmonitor.h"
 #include "support/fakes.h"
 #include "tools/capturefile.h"
 #include "tools/replay.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "monitor/busmonitor.h"
+#include "core/busmonitor.h"
 #include "tools/replay.h"
 #include "tools/simulator.h"
 

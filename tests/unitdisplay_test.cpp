@@ -1,8 +1,8 @@
-#include "monitor/unitdisplay.h"
+#include "core/unitdisplay.h"
 
 #include <gtest/gtest.h>
 
-#include "monitor/showclock.h"
+#include "core/showclock.h"
 #include "support/fakes.h"
 
 using lw::Colour;

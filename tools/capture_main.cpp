@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "monitor/commport.h"
+#include "serial/commport.h"
 #include "tools/capturefile.h"
 #include "tools/toolsupport.h"
 

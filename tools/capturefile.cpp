@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "monitor/textutil.h"
+#include "core/textutil.h"
 
 namespace lw {
 

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "monitor/timetext.h"
+#include "core/timetext.h"
 
 namespace lw {
 

@@ -2,10 +2,10 @@
 
 #include <ostream>
 
-#include "monitor/busmonitor.h"
-#include "monitor/monitorio.h"
-#include "monitor/namesfile.h"
-#include "monitor/timetext.h"
+#include "core/busmonitor.h"
+#include "core/monitorio.h"
+#include "core/namesfile.h"
+#include "core/timetext.h"
 
 namespace lw {
 

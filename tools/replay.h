@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "monitor/monitorio.h"
-#include "monitor/reports.h"
+#include "core/monitorio.h"
+#include "core/reports.h"
 #include "tools/capturefile.h"
 
 namespace lw {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
-#include "monitor/busmonitor.h"
-#include "monitor/textutil.h"
+#include "core/busmonitor.h"
+#include "core/textutil.h"
 
 namespace lw::sim {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "monitor/textutil.h"
+#include "core/textutil.h"
 
 namespace lw::tools {
 

@@ -5,10 +5,10 @@
 #include <utility>
 #include <vector>
 
-#include "monitor/busmonitor.h"
-#include "monitor/monitorio.h"
-#include "monitor/reports.h"
-#include "monitor/timetext.h"
+#include "core/busmonitor.h"
+#include "core/monitorio.h"
+#include "core/reports.h"
+#include "core/timetext.h"
 
 namespace lwtest {
 

@@ -6,12 +6,12 @@
 #include <deque>
 #include <memory>
 
-#include "logoptions/form3.h"
-#include "monitor/form1.h"
-#include "monitor/serialops.h"
-#include "monitor/timetext.h"
-#include "rawview/form2.h"
-#include "shell/userdialogs.h"
+#include "core/serialops.h"
+#include "core/timetext.h"
+#include "gui/form1.h"
+#include "gui/form2.h"
+#include "gui/form3.h"
+#include "gui/userdialogs.h"
 #include "support/fakes.h"
 
 namespace lwtest {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "monitor/serialops.h"
+#include "core/serialops.h"
 
 namespace lwtest {
 

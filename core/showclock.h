@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/unitboard.h"
+
+namespace lw {
+
+// Show clock operations on one slot.
+void clockReset(UnitSlot& s);
+void clockStart(UnitSlot& s);
+void clockResume(UnitSlot& s);
+void clockStop(UnitSlot& s);
+void clockBlank(UnitSlot& s);
+
+// "h:mm:ss"; past 23:59:59 the hours simply go on ("24:00:00", "100:05:09").
+std::string formatClock(std::int64_t hours, int minutes, int seconds);
+
+// Advances every running clock by one second when the seconds text differs
+// from the last one seen; returns whether it did.
+bool clockTick(UnitBoard& board, std::string_view seconds);
+
+void blinkTick(UnitBoard& board);
+
+}  // namespace lw

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "core/colour.h"
+
+namespace lw {
+
+inline constexpr int kSlots = 16;
+
+// Decoded status words.
+namespace status {
+inline constexpr std::string_view notThere = "NOT THERE";
+}
+
+// One unit's block on the board, plus the decoder and clock state behind it.
+struct UnitSlot {
+    // What the board shows.
+    std::string name;               // Label33
+    std::string status = " ";       // stat1
+    std::string clock = " ";        // time1
+    Colour panel = colours::black;  // Shape1
+    Colour lamp = colours::black;   // Shape2
+
+    // Show clock; the counters have no upper limit.
+    bool clockrunning = false;
+    std::int64_t clockhours = 0;
+    int clockminutes = 0;
+    int clockseconds = 0;
+
+    // Decoder.
+    std::string unitstatus{status::notThere};
+    int presence = 0;
+    std::string failcause;
+};
+
+// The status board's model: sixteen unit slots and the board-wide lamps. The
+// window paints it and nothing else.
+struct UnitBoard {
+    UnitBoard();
+
+    std::array<UnitSlot, kSlots> slots;
+
+    Colour shape3 = colours::black;             // master remote lamp
+    Colour label1Colour = colours::windowText;  // "MASTER REMOTE FOUND "
+    Colour shape4 = colours::black;             // noise lamp
+    Colour label2Colour = colours::white;       // "NOISE"; read back by the decoder
+
+    bool blinkphase = false;
+    std::string lastsecond;
+
+    std::array<char, kSlots> addrchar{};
+    std::array<char, 9> tagchar{};
+
+    UnitSlot& slot(int n) { return slots.at(static_cast<std::size_t>(n - 1)); }
+    const UnitSlot& slot(int n) const { return slots.at(static_cast<std::size_t>(n - 1)); }
+
+    bool remoteLit() const { return shape3 == colours::red; }
+    bool noiseLit() const { return label2Colour == colours::red; }
+};
+
+}  // namespace lw

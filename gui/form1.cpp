@@ -1,0 +1,369 @@
+#include "gui/form1.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStandardPaths>
+
+#include "core/busconfig.h"
+#include "gui/form2.h"
+#include "gui/form3.h"
+#include "gui/qtservices.h"
+#include "gui/twips.h"
+#include "gui/userdialogs.h"
+#include "serial/commport.h"
+
+namespace lw::gui {
+
+namespace {
+
+constexpr int kDecoderMs = 800;
+constexpr int kClockMs = 100;
+constexpr int kBlinkMs = 550;
+
+QFont boldFont(const char* family, double points) {
+    QFont f(QString::fromLatin1(family));
+    f.setPointSizeF(points);
+    f.setBold(true);
+    return f;
+}
+
+QString latin1(const std::string& s) {
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+void setText(QLabel* l, const QString& text) {
+    if (l->text() != text) l->setText(text);
+}
+
+void setTextColour(QLabel* l, const QColor& c) {
+    QPalette p = l->palette();
+    if (p.color(QPalette::WindowText) == c) return;
+    p.setColor(QPalette::WindowText, c);
+    l->setPalette(p);
+}
+
+}  // namespace
+
+ShapeWidget::ShapeWidget(Kind kind, QWidget* parent) : QWidget(parent), m_kind(kind) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void ShapeWidget::setFill(const QColor& c) {
+    if (c == m_fill) return;
+    m_fill = c;
+    update();
+}
+
+void ShapeWidget::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(m_fill);
+    const qreal r = std::min(width(), height()) / 8.0;
+    switch (m_kind) {
+        case Kind::Panel:
+            p.setPen(QPen(Qt::black, 3));
+            p.drawRoundedRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), r, r);
+            break;
+        case Kind::Bar:
+            p.setPen(Qt::NoPen);
+            p.drawRoundedRect(rect(), r, r);
+            break;
+        case Kind::Circle:
+            p.setPen(QPen(Qt::black, 1));
+            p.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+            break;
+    }
+}
+
+QString BoardServices::defaultNamesPath() {
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(dir);
+    return QDir(dir).filePath(QStringLiteral("remlabel.dat"));
+}
+
+BoardServices BoardServices::standard(UserDialogs* dialogs) {
+    BoardServices s;
+    s.port = std::make_unique<CommPort>();
+    s.time = std::make_unique<LocalTime>();
+    s.beeper = std::make_unique<AlertBeeper>();
+    s.sink = std::make_unique<FileLogSink>();
+    s.dialogs = dialogs;
+    s.namesPath = defaultNamesPath();
+    return s;
+}
+
+Form1::Form1(Form2& raw, Form3& options, BoardServices services, QWidget* parent)
+    : QMdiSubWindow(parent), m_raw(raw), m_options(options), m_services(std::move(services)) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("STATUS REMOTE"));
+    m_reports =
+        std::make_unique<EventReports>(*m_services.sink, [this] { return m_options.logOptions(); });
+    m_reports->setFailureHandler([this](const LogFailure& f) {
+        if (!m_services.dialogs) return;
+        m_services.dialogs->notice(
+            QStringLiteral("The activity log cannot be written:\n%1\n%2\n\nMonitoring goes on; "
+                           "records are left out until the file can be written again.")
+                .arg(QString::fromStdString(f.path), QString::fromStdString(f.error)),
+            QStringLiteral("LOG FILE ERROR"));
+    });
+    m_monitor = std::make_unique<BusMonitor>(
+        MonitorDeps{*m_services.time, *m_services.port, *m_services.beeper, *m_reports,
+                    [this] { return m_versionChoice ? m_versionChoice() : std::string(); },
+                    [this](std::string_view bytes) { m_raw.appendNewdata(bytes); }});
+    m_services.port->setLostHandler([this](const std::string& why) {
+        m_portLost = true;
+        if (!m_services.dialogs) return;
+        m_services.dialogs->notice(
+            QStringLiteral("The bus port COM %1 stopped: %2\n\nThe board goes on without input; "
+                           "choose View > Remote to open the port again.")
+                .arg(theport)
+                .arg(QString::fromStdString(why)),
+            QStringLiteral("COMMPORT LOST"));
+    });
+    m_raw.setPortNumber([this] { return static_cast<int>(theport); });
+    m_raw.setQuickSaveTarget(m_reports.get(), m_services.time.get());
+
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer2.setObjectName(QStringLiteral("Timer2"));
+    Timer3.setObjectName(QStringLiteral("Timer3"));
+    connect(&Timer1, &QTimer::timeout, this, &Form1::decoderTick);
+    connect(&Timer2, &QTimer::timeout, this, &Form1::clockTick);
+    connect(&Timer3, &QTimer::timeout, this, &Form1::blinkTick);
+    build();
+}
+
+Form1::~Form1() { m_services.port->setLostHandler({}); }
+
+void Form1::build() {
+    m_client = new QWidget(this);
+    m_client->setObjectName(QStringLiteral("Form1Client"));
+    m_client->setAutoFillBackground(true);
+    QPalette black = m_client->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    m_client->setPalette(black);
+    setWidget(m_client);
+    QWidget* c = m_client;
+
+    for (int i = 0; i < kSlots; ++i) {
+        const int left = 105 + 1680 * (i % 4);
+        const int top = 105 + 1680 * (i / 4);
+        const QString n = QString::number(i + 1);
+        auto place = [&](QWidget* w, const QString& name, int l, int t, int wd, int h) {
+            w->setObjectName(name + QLatin1Char('(') + n + QLatin1Char(')'));
+            w->setGeometry(twipsRect(left + l, top + t, wd, h, c));
+        };
+        auto label = [&](const QString& name, int l, int t, int wd, int h, const QFont& f,
+                         const QColor& colour) {
+            auto* lab = new QLabel(c);
+            place(lab, name, l, t, wd, h);
+            lab->setFont(f);
+            lab->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+            setTextColour(lab, colour);
+            return lab;
+        };
+        Shape1[i] = new ShapeWidget(ShapeWidget::Kind::Panel, c);
+        place(Shape1[i], QStringLiteral("Shape1"), 0, 0, 1590, 1590);
+        Shape2[i] = new ShapeWidget(ShapeWidget::Kind::Bar, c);
+        place(Shape2[i], QStringLiteral("Shape2"), 120, 525, 1350, 435);
+        Label33[i] = label(QStringLiteral("Label33"), 75, 0, 1455, 540, boldFont("Courier New", 12),
+                           Qt::white);
+        Label33[i]->installEventFilter(this);
+        stat1[i] = label(QStringLiteral("stat1"), 105, 630, 1395, 435, boldFont("Arial", 12),
+                         QColor(64, 64, 64));
+        time1[i] = label(QStringLiteral("time1"), 0, 1155, 1590, 435, boldFont("Courier New", 12),
+                         QColor(64, 64, 64));
+    }
+    auto single = [&](QWidget* w, const char* name, int l, int t, int wd, int h) {
+        w->setObjectName(QString::fromLatin1(name));
+        w->setGeometry(twipsRect(l, t, wd, h, c));
+    };
+    Shape3 = new ShapeWidget(ShapeWidget::Kind::Circle, c);
+    single(Shape3, "Shape3", 7215, 420, 555, 435);
+    Label1 = new QLabel(QStringLiteral("MASTER REMOTE FOUND "), c);
+    single(Label1, "Label1", 6795, 945, 1515, 1185);
+    Label1->setFont(boldFont("Arial", 15.75));
+    Label1->setWordWrap(true);
+    Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Shape4 = new ShapeWidget(ShapeWidget::Kind::Circle, c);
+    single(Shape4, "Shape4", 7200, 2490, 585, 435);
+    Label2 = new QLabel(QStringLiteral("NOISE"), c);
+    single(Label2, "Label2", 6975, 3015, 1035, 330);
+    Label2->setFont(boldFont("Arial", 15.75));
+    Label2->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    setTextColour(Label2, Qt::white);
+    Label3 = new QLabel(c);  // the invisible hot spot
+    single(Label3, "Label3", 3330, 3360, 255, 225);
+    Label3->installEventFilter(this);
+    Label3->raise();
+}
+
+void Form1::load() {
+    Timer3.setInterval(kBlinkMs);
+    Timer3.start();
+    Timer1.setInterval(kDecoderMs);
+    Timer1.stop();
+    m_raw.load();
+    m_raw.showMinimized();
+    resize(twipsSize(8355, 7200, this));
+    move(twips(500, this), twips(20, this));
+    Timer2.setInterval(kClockMs);
+    Timer2.stop();
+    m_monitor->load();  // tables, every slot absent, one tick with the port closed
+    UnitNames captions = namesOf(m_monitor->board());
+    const NamesResult r = loadunitnames(m_services.namesPath.toStdString(), captions);
+    setNames(m_monitor->board(), captions);
+    paint();
+    if (!r.ok) namesProblem(r.error);
+}
+
+void Form1::startremote() {
+    std::string error;
+    m_raw.Renamecap();
+    m_portLost = false;
+    PortResult r = m_services.port->setCommPort(theport);
+    if (r.ok) r = m_services.port->setSettings(baud.toStdString() + ",n,8,1");
+    if (r.ok) r = m_services.port->setPortOpen(true);
+    if (r.ok) {
+        Timer1.start(kDecoderMs);
+        Timer2.start(kClockMs);
+    } else {
+        if (m_services.dialogs) {
+            m_services.dialogs->message(QString::fromStdString(r.error),
+                                        QStringLiteral("COMMPORT INVALID"));
+        }
+        hide();
+        Timer1.stop();
+        Timer2.stop();
+        if (m_services.port->portOpen()) m_services.port->setPortOpen(false);
+    }
+    applyLayout();
+}
+
+void Form1::stopMonitoring() {
+    Timer1.stop();
+    Timer2.stop();
+    m_services.port->setPortOpen(false);
+}
+
+void Form1::unload() {
+    m_raw.formkill();
+    m_services.port->setPortOpen(false);
+}
+
+void Form1::applyLayout() {
+    if (isMinimized() || isMaximized() || !Timer1.isActive()) return;
+    const bool full = lw::numericValue(baud.toStdString()) == 4800.0;
+    const int w = twips(8385, this);
+    const int h = twips(full ? 7245 : 3885, this);
+    if (width() != w || height() != h) resize(w, h);
+    Shape4->move(Shape4->x(), twips(full ? 5775 : 2490, this));
+    Label2->move(Label2->x(), twips(full ? 6300 : 3015, this));
+}
+
+void Form1::decoderTick() {
+    m_monitor->decoderTick();
+    paint();
+}
+
+void Form1::clockTick() {
+    m_monitor->clockTick();
+    paintClocks();
+}
+
+void Form1::blinkTick() { m_monitor->blinkTick(); }
+
+void Form1::paintClocks() {
+    const UnitBoard& b = m_monitor->board();
+    for (int i = 0; i < kSlots; ++i) setText(time1[i], latin1(b.slots[i].clock));
+}
+
+void Form1::paint() {
+    const UnitBoard& b = m_monitor->board();
+    const QPalette& pal = palette();
+    for (int i = 0; i < kSlots; ++i) {
+        const UnitSlot& s = b.slots[i];
+        setText(stat1[i], latin1(s.status));
+        Shape1[i]->setFill(toQColor(s.panel, pal));
+        Shape2[i]->setFill(toQColor(s.lamp, pal));
+    }
+    paintClocks();
+    showNames();
+    Shape3->setFill(toQColor(b.shape3, pal));
+    setTextColour(Label1, toQColor(b.label1Colour, pal));
+    Shape4->setFill(toQColor(b.shape4, pal));
+    setTextColour(Label2, toQColor(b.label2Colour, pal));
+}
+
+void Form1::showNames() {
+    const UnitBoard& b = m_monitor->board();
+    for (int i = 0; i < kSlots; ++i) setText(Label33[i], latin1(b.slots[i].name));
+}
+
+void Form1::namesProblem(const std::string& error) {
+    if (m_services.dialogs) {
+        m_services.dialogs->message(QString::fromStdString(error),
+                                    QStringLiteral("KX-40 UNIT NAMES"));
+    }
+}
+
+void Form1::renameUnit(int slot) {
+    if (slot < 1 || slot > kSlots || !m_services.dialogs) return;
+    const QString answer = m_services.dialogs->askText(QStringLiteral("Enter New Name"),
+                                                       QStringLiteral("CHANGE KX-40 LABEL"),
+                                                       Label33[slot - 1]->text());
+    UnitNames captions = namesOf(m_monitor->board());
+    const QByteArray utf8 = answer.toUtf8();
+    const RenameResult r = lw::renameUnit(m_services.namesPath.toStdString(), captions, slot,
+                                          std::string_view(utf8.constData(), utf8.size()));
+    setNames(m_monitor->board(), captions);
+    showNames();
+    if (r.outcome == RenameResult::Outcome::Refused) {
+        m_services.dialogs->message(QString::fromStdString(r.message),
+                                    QStringLiteral("CHANGE KX-40 LABEL"));
+    } else if (r.outcome == RenameResult::Outcome::WriteFailed) {
+        namesProblem(r.message);
+    }
+}
+
+void Form1::hotSpotDoubleClick() {
+    UnitNames captions = namesOf(m_monitor->board());
+    const NamesResult r = m_hotSpot.doubleClick(m_services.namesPath.toStdString(), captions);
+    setNames(m_monitor->board(), captions);
+    showNames();
+    if (!r.ok) namesProblem(r.error);
+}
+
+void Form1::resizeEvent(QResizeEvent* e) {
+    QMdiSubWindow::resizeEvent(e);
+    applyLayout();
+}
+
+void Form1::closeEvent(QCloseEvent* e) {
+    // Closing the board by its frame unloads it: the port is closed and the
+    // decoder stops; "Remote" brings it back with the same port and speed.
+    e->ignore();
+    Timer1.stop();
+    Timer2.stop();
+    unload();
+    hide();
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::MouseButtonDblClick) {
+        if (watched == Label3) {
+            hotSpotDoubleClick();
+            return true;
+        }
+        for (int i = 0; i < kSlots; ++i) {
+            if (watched == Label33[i]) {
+                renameUnit(i + 1);
+                return true;
+            }
+        }
+    }
+    return QMdiSubWindow::eventFilter(watched, e);
+}
+
+}  // namespace lw::gui

@@ -1,0 +1,133 @@
+#pragma once
+
+#include <QLabel>
+#include <QMdiSubWindow>
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "core/busmonitor.h"
+#include "core/namesfile.h"
+#include "core/reports.h"
+#include "core/serialops.h"
+
+namespace lw::gui {
+
+class Form2;
+class Form3;
+class UserDialogs;
+
+// A lamp: a filled rectangle with radiused corners, or a circle.
+class ShapeWidget final : public QWidget {
+    Q_OBJECT
+public:
+    enum class Kind { Panel, Bar, Circle };
+    ShapeWidget(Kind kind, QWidget* parent);
+    void setFill(const QColor& c);
+    QColor fill() const { return m_fill; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    Kind m_kind;
+    QColor m_fill = Qt::black;
+};
+
+// What the board reaches outside itself; tests hand in fakes.
+struct BoardServices {
+    std::unique_ptr<SerialPortOps> port;
+    std::unique_ptr<TimeSource> time;
+    std::unique_ptr<Beeper> beeper;
+    std::unique_ptr<LogSink> sink;
+    UserDialogs* dialogs = nullptr;
+    QString namesPath;  // the unit names file
+
+    // The real port, clock, alert sound and log files.
+    static BoardServices standard(UserDialogs* dialogs);
+    static QString defaultNamesPath();
+};
+
+// "STATUS REMOTE": sixteen unit blocks and the master remote and noise lamps.
+// It owns the bus port, the monitor core and the board timers; it only
+// forwards ticks and clicks to the core and paints what its model holds.
+class Form1 final : public QMdiSubWindow {
+    Q_OBJECT
+public:
+    Form1(Form2& raw, Form3& options, BoardServices services, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The board's load: raw window shown minimised, every slot absent,
+    // names read from the names file. Run once it sits in the work area.
+    void load();
+    // Opens the bus port with theport and baud and starts the decoder and
+    // clock timers; on failure tells the user, hides the board, stops.
+    void startremote();
+    // "Comm Options": timers stopped, port closed, errors ignored.
+    void stopMonitoring();
+    // The board's unload: raw window minimised, port closed.
+    void unload();
+    // The layout rule: the board's size follows the bus speed.
+    void applyLayout();
+
+    // Whether "Remote" should open the port: the decoder is stopped, or the
+    // device went away under it.
+    bool needsStart() const { return !Timer1.isActive() || m_portLost; }
+
+    // Ticks, as the timers run them.
+    void decoderTick();
+    void clockTick();
+    void blinkTick();
+
+    void renameUnit(int slot);
+    void hotSpotDoubleClick();
+
+    void setVersionChoice(std::function<std::string()> f) { m_versionChoice = std::move(f); }
+
+    BusMonitor& monitor() { return *m_monitor; }
+    EventReports& reports() { return *m_reports; }
+    TimeSource& timeSource() { return *m_services.time; }
+    const QString& namesPath() const { return m_services.namesPath; }
+
+    qint16 theport = 0;
+    QString baud;
+
+    QTimer Timer1;  // decoder, 800 ms
+    QTimer Timer2;  // show clocks, 100 ms
+    QTimer Timer3;  // blink, 550 ms
+    std::array<ShapeWidget*, kSlots> Shape1{};
+    std::array<ShapeWidget*, kSlots> Shape2{};
+    std::array<QLabel*, kSlots> Label33{};
+    std::array<QLabel*, kSlots> stat1{};
+    std::array<QLabel*, kSlots> time1{};
+    ShapeWidget* Shape3 = nullptr;
+    ShapeWidget* Shape4 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void build();
+    void paint();
+    void paintClocks();
+    void showNames();
+    void namesProblem(const std::string& error);
+
+    Form2& m_raw;
+    Form3& m_options;
+    BoardServices m_services;
+    std::unique_ptr<EventReports> m_reports;
+    std::unique_ptr<BusMonitor> m_monitor;
+    std::function<std::string()> m_versionChoice;
+    HotSpot m_hotSpot;
+    bool m_portLost = false;
+    QWidget* m_client = nullptr;
+};
+
+}  // namespace lw::gui

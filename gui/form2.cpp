@@ -1,0 +1,176 @@
+#include "gui/form2.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QPlainTextEdit>
+#include <QPointer>
+
+#include "core/monitorio.h"
+#include "core/reports.h"
+#include "gui/twips.h"
+
+namespace lw::gui {
+
+namespace {
+// The text box is repainted at most this often; the shown text itself changes
+// on every drain tick.
+constexpr int kRefreshMs = 40;
+}  // namespace
+
+QString displayText(std::string_view bytes) {
+    const std::u32string d = displayFromBytes(bytes);
+    return QString::fromUcs4(d.data(), static_cast<qsizetype>(d.size()));
+}
+
+std::string bytesOf(const QString& shown) {
+    const QList<uint> ucs = shown.toUcs4();
+    std::u32string d(ucs.begin(), ucs.end());
+    return bytesFromDisplay(d);
+}
+
+Form2::Form2(QWidget* parent) : QMdiSubWindow(parent) {
+    setObjectName(QStringLiteral("Form2"));
+    setWindowTitle(QStringLiteral("KX-40 DATA BUSS"));
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("Form2Client"));
+    setWidget(client);
+
+    Text1 = new QPlainTextEdit(client);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(twipsRect(45, 105, 7125, 4215, client));
+    Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QFont f(QStringLiteral("Arial"));
+    f.setPointSizeF(9.75);
+    f.setBold(true);
+    Text1->setFont(f);
+    QPalette p = Text1->palette();
+    p.setColor(QPalette::Text, QColor(192, 255, 255));
+    p.setColor(QPalette::Base, p.color(QPalette::WindowText));  // the window frame colour
+    Text1->setPalette(p);
+    Text1->viewport()->installEventFilter(this);
+    connect(Text1, &QPlainTextEdit::textChanged, this, [this] {
+        if (!m_setting) textEdited();
+    });
+
+    m_refresh.setSingleShot(true);
+    m_refresh.setInterval(kRefreshMs);
+    connect(&m_refresh, &QTimer::timeout, this, [this] {
+        if (Text1->toPlainText() == m_text) return;
+        m_setting = true;
+        Text1->setPlainText(m_text);
+        Text1->moveCursor(QTextCursor::End);
+        m_setting = false;
+    });
+
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setInterval(kFirstDrainIntervalMs);
+    connect(&Timer1, &QTimer::timeout, this, &Form2::drainTick);
+    Timer1.start();
+
+    if (!isMinimized() && !isMaximized()) holdSize();
+}
+
+void Form2::load() {
+    show();
+    if (!isMinimized() && !isMaximized()) holdSize();
+    move(twips(6000, this), 0);
+}
+
+void Form2::formkill() { showMinimized(); }
+
+void Form2::Renamecap() {
+    const int n = m_theport ? m_theport() : 0;
+    setWindowTitle(QStringLiteral("KX-40 DATA BUSS  ") + QStringLiteral(" COMM #") +
+                   QString::number(n));
+}
+
+void Form2::drainTick() {
+    if (m_inTick) return;
+    m_inTick = true;
+    m_pacer.beginTick();
+    // Let pending events run once: a decoder tick may add to the backlog here.
+    QPointer<Form2> self(this);
+    QCoreApplication::processEvents();
+    if (!self) return;
+    const std::string shown = m_pacer.finishTick();
+    if (!shown.empty()) {
+        Timer1.setInterval(m_pacer.interval);
+        setShown(m_text + displayText(shown));
+    }
+    m_inTick = false;
+}
+
+void Form2::setShown(const QString& text) {
+    m_text = text;
+    trimShown(m_text);
+    if (!isMinimized() && !isMaximized()) holdSize();
+    // Only a visible window spends time on the text box.
+    if (isVisible() && !isMinimized() && !m_refresh.isActive()) m_refresh.start();
+}
+
+void Form2::textEdited() {
+    // The user typed: that becomes part of the shown text.
+    m_text = Text1->toPlainText();
+    if (trimShown(m_text)) {
+        m_setting = true;
+        Text1->setPlainText(m_text);
+        Text1->moveCursor(QTextCursor::End);
+        m_setting = false;
+    }
+}
+
+QString Form2::shownText() const { return m_text; }
+
+void Form2::quickSave() {
+    if (m_reports && m_time) {
+        const TimeSource::Stamp now = m_time->stamp();
+        // A failed write is told by the log writer, once per failure streak.
+        m_reports->quickSave(now.time, now.date, bytesOf(m_text));
+    }
+    setShown(QString());
+    m_refresh.stop();
+    m_setting = true;
+    Text1->clear();
+    m_setting = false;
+}
+
+void Form2::holdSize() {
+    const QSize want = twipsSize(7395, 4830, this);
+    if (size() != want) resize(want);
+}
+
+void Form2::resizeEvent(QResizeEvent* e) {
+    QMdiSubWindow::resizeEvent(e);
+    if (!isMinimized() && !isMaximized()) {
+        holdSize();
+        if (y() != 0) move(x(), 0);
+        if (isVisible()) m_refresh.start();
+    }
+    Renamecap();
+}
+
+void Form2::focusInEvent(QFocusEvent* e) {
+    QMdiSubWindow::focusInEvent(e);
+    // A minimised window keeps its icon size; restoring it sets the size.
+    if (!isMinimized()) holdSize();
+}
+
+void Form2::closeEvent(QCloseEvent* e) {
+    // Closing by the frame only minimises: the backlog and text are kept.
+    e->ignore();
+    showMinimized();
+}
+
+bool Form2::eventFilter(QObject* watched, QEvent* e) {
+    if (!Text1) return QMdiSubWindow::eventFilter(watched, e);  // still being built
+    if (watched == Text1->viewport() && e->type() == QEvent::MouseButtonDblClick) {
+        quickSave();
+        return true;
+    }
+    if (watched == Text1->viewport() && e->type() == QEvent::Show) m_refresh.start();
+    return QMdiSubWindow::eventFilter(watched, e);
+}
+
+}  // namespace lw::gui

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QMdiSubWindow>
+
+#include "core/logoptions.h"
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+
+namespace lw::gui {
+
+// "LOGGING OPTIONS": its controls are the only store of LogOptions. Hidden,
+// never destroyed; OK keeps the values, Cancel puts back the check states of
+// the last opening.
+class Form3 final : public QMdiSubWindow {
+    Q_OBJECT
+public:
+    explicit Form3(QWidget* parent = nullptr);
+
+    // The options in force now, read from the controls.
+    LogOptions logOptions() const;
+    QString logpath() const;
+    void setLogpath(const QString& path);
+
+    // The View menu's "Log Options...": show, activate, take the snapshot.
+    void openDialog();
+
+    LogOptionsSnapshot snapshot;  // chk1, chk2, chk3
+
+    QCheckBox* Check1;
+    QCheckBox* Check2;
+    QCheckBox* Check3;
+    QLabel* Label1;
+    QLabel* Label2;
+    QPushButton* Command1;
+    QPushButton* Command2;
+
+    static QString defaultLogpath();
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void holdSize();
+};
+
+int checkValue(const QCheckBox* box);
+void setCheckValue(QCheckBox* box, int value);
+
+}  // namespace lw::gui

@@ -1,0 +1,117 @@
+#include "gui/form4.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QPushButton>
+
+#include "gui/form5.h"
+#include "gui/twips.h"
+
+namespace lw::gui {
+
+Form4::Form4(Form5& progress, QWidget* parent) : QMdiSubWindow(parent), m_progress(progress) {
+    setObjectName(QStringLiteral("Form4"));
+    setWindowTitle(QStringLiteral("SYSTEM CONFIGURATION"));
+    setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
+    auto* c = new QWidget(this);
+    c->setObjectName(QStringLiteral("Form4Client"));
+    setWidget(c);
+    QFont arial(QStringLiteral("Arial"));
+    arial.setPointSizeF(14.25);
+
+    auto place = [&](QWidget* w, const char* name, int l, int t, int wd, int h) {
+        w->setObjectName(QString::fromLatin1(name));
+        w->setFont(arial);
+        w->setGeometry(twipsRect(l, t, wd, h, c));
+        if (h == 0) w->resize(w->width(), w->sizeHint().height());
+    };
+    Label3 = new QLabel(QStringLiteral("VERSION OF SOFTWARE"), c);
+    place(Label3, "Label3", -120, 90, 2295, 615);
+    Combo2 = new QComboBox(c);
+    Combo2->setEditable(true);
+    Combo2->addItems({QStringLiteral("HUBQV-2"), QStringLiteral("KX40QV-2"), QStringLiteral("HUB8"),
+                      QStringLiteral("KX40JV-11"), QStringLiteral("HUB7"),
+                      QStringLiteral("KX40JV-10")});
+    Combo2->setEditText(QStringLiteral("HUBQV-2"));
+    place(Combo2, "Combo2", 1980, 180, 2235, 0);
+    Label2 = new QLabel(QStringLiteral("COMPUTER'S COMMPORT#"), c);
+    place(Label2, "Label2", 90, 810, 1995, 630);
+    Combo1 = new QComboBox(c);
+    Combo1->setEditable(true);
+    for (int i = 1; i <= 10; ++i) Combo1->addItem(QString::number(i));
+    Combo1->setEditText(QStringLiteral("1"));
+    place(Combo1, "Combo1", 2280, 900, 705, 0);
+    for (QLabel* l : {Label2, Label3}) {
+        l->setWordWrap(true);
+        l->setAlignment(Qt::AlignCenter);
+    }
+    Command2 = new QPushButton(QStringLiteral("&OK"), c);
+    place(Command2, "Command2", 180, 1620, 1545, 675);
+    Command3 = new QPushButton(QStringLiteral("&CANCEL"), c);
+    place(Command3, "Command3", 2610, 1620, 1545, 675);
+    Label1 = new QLabel(QStringLiteral("OR"), c);
+    place(Label1, "Label1", 1920, 2310, 465, 285);
+    QFont or15 = arial;
+    or15.setPointSizeF(15.75);
+    Label1->setFont(or15);
+    Command1 = new QPushButton(QStringLiteral("&AUTO CONFIGURE "), c);
+    place(Command1, "Command1", 180, 2790, 4005, 645);
+    for (QPushButton* b : {Command1, Command2, Command3}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
+    // Four thin lines part the manual choice from the automatic one.
+    const int lines[4][4] = {
+        {60, 2430, 1800, 15}, {2460, 2430, 1740, 15}, {60, 1530, 4140, 15}, {60, 3480, 4140, 15}};
+    for (const auto& l : lines) {
+        auto* f = new QFrame(c);
+        f->setFrameShape(QFrame::HLine);
+        f->setFrameShadow(QFrame::Sunken);
+        f->setGeometry(twips(l[0], c), twips(l[1], c), twips(l[2], c), 2);
+    }
+    // Tab order: AUTO CONFIGURE, port, version, OK, CANCEL.
+    setTabOrder(Command1, Combo1);
+    setTabOrder(Combo1, Combo2);
+    setTabOrder(Combo2, Command2);
+    setTabOrder(Command2, Command3);
+
+    connect(Command2, &QPushButton::clicked, this, [this] {
+        baudfound = true;
+        hide();
+    });
+    connect(Command3, &QPushButton::clicked, this, [this] { hide(); });
+    connect(Command1, &QPushButton::clicked, this, [this] {
+        m_progress.begin();
+        hide();
+        useautoconfig = true;
+        m_progress.progbar = 0;
+    });
+    hide();
+}
+
+void Form4::showDialog() {
+    if (!m_loaded) {
+        m_loaded = true;
+        resize(twips(4365, this), twips(3960, this));
+    }
+    show();
+    if (mdiArea()) mdiArea()->setActiveSubWindow(this);
+    activateWindow();
+    raise();
+}
+
+QString Form4::portChoice() const { return Combo1->currentText(); }
+
+std::string Form4::versionChoice() const { return Combo2->currentText().toStdString(); }
+
+void Form4::closeEvent(QCloseEvent* e) {
+    // The frame's close button is CANCEL.
+    e->ignore();
+    hide();
+}
+
+}  // namespace lw::gui

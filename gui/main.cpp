@@ -1,0 +1,31 @@
+// LINEWARDEN: the start procedure.
+#include <QApplication>
+#include <cstdio>
+#include <cstring>
+
+#include "gui/frmmain.h"
+#include "gui/userdialogs.h"
+#include "serial/commport.h"
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--version")) {
+            std::puts("linewarden 1.1.8");
+            return 0;
+        }
+        if (!std::strcmp(argv[i], "--help")) {
+            std::puts(
+                "usage: linewarden\n\nMonitor for the KX-40 serial status bus. It takes no "
+                "arguments: the bus port and software version are chosen in the program.");
+            return 0;
+        }
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(lw::settingsApplication());
+    QApplication::setApplicationVersion(QStringLiteral("1.1.8"));
+    lw::gui::QtUserDialogs dialogs;
+    lw::gui::frmMain main(lw::gui::ShellServices::standard(&dialogs));
+    dialogs.setParentWidget(&main);
+    main.show();
+    return app.exec();
+}

@@ -1,0 +1,117 @@
+#include "serial/commport.h"
+
+#include <QFileInfo>
+#include <QSettings>
+
+namespace lw {
+
+namespace {
+constexpr qint64 kReceiveBuffer = 1024;
+}
+
+QString settingsApplication() { return QStringLiteral("linewardenmdi"); }
+
+QString defaultDeviceForPort(int n) {
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(n);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+#endif
+}
+
+QString deviceForPort(int n, const QSettings& settings) {
+    const QString key = QStringLiteral("Ports/COM%1").arg(n);
+    const QString mapped = settings.value(key).toString();
+    return mapped.isEmpty() ? defaultDeviceForPort(n) : mapped;
+}
+
+CommPort::CommPort(Resolver resolve, QObject* parent)
+    : QObject(parent), m_resolve(std::move(resolve)) {
+    if (!m_resolve) {
+        m_resolve = [](int n) {
+            QSettings s(settingsApplication(), settingsApplication());
+            return deviceForPort(n, s);
+        };
+    }
+    // The library's own buffer is bounded too: a flooding device waits in
+    // the driver instead of growing our memory.
+    m_port.setReadBufferSize(kReceiveBuffer);
+    connect(&m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
+        if ((e == QSerialPort::ReadError || e == QSerialPort::ResourceError) && m_port.isOpen()) {
+            lose(m_port.errorString().toStdString());
+        }
+    });
+}
+
+CommPort::~CommPort() { m_port.close(); }
+
+PortResult CommPort::setCommPort(int n) {
+    if (n < kMinPortNumber || n > kMaxPortNumber) {
+        m_numberValid = false;
+        m_number = n;
+        return PortResult::failure("Invalid Port Number");
+    }
+    if (m_port.isOpen()) return PortResult::failure("Port already open");
+    m_number = n;
+    m_numberValid = true;
+    return {};
+}
+
+PortResult CommPort::setSettings(const std::string& text) {
+    const auto baud = parseLineSettings(text);
+    if (!baud) return PortResult::failure("Invalid port settings \"" + text + "\"");
+    m_baud = *baud;
+    if (m_port.isOpen() && !m_port.setBaudRate(m_baud)) {
+        return PortResult::failure(m_port.errorString().toStdString());
+    }
+    return {};
+}
+
+PortResult CommPort::setPortOpen(bool open) {
+    if (!open) {
+        m_port.close();
+        return {};
+    }
+    if (m_port.isOpen()) return PortResult::failure("Port already open");
+    if (!m_numberValid) return PortResult::failure("Invalid Port Number");
+    m_device = m_resolve(m_number);
+    m_port.setPortName(m_device);
+    m_port.setBaudRate(m_baud);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.clearError();
+    if (!m_port.open(QIODevice::ReadOnly)) {
+        std::string why = m_port.errorString().toStdString();
+        m_port.close();
+        return PortResult::failure(why.empty() ? "Cannot open " + m_device.toStdString() : why);
+    }
+    return {};
+}
+
+bool CommPort::portOpen() const { return m_port.isOpen(); }
+
+bool CommPort::deviceVanished() const {
+    // A pulled USB adapter may raise no error at all; its node goes away.
+    return m_device.startsWith(QLatin1Char('/')) && !QFileInfo::exists(m_device);
+}
+
+std::string CommPort::input() {
+    if (!m_port.isOpen()) return {};
+    if (deviceVanished()) {
+        lose("The device " + m_device.toStdString() + " has gone away");
+        return {};
+    }
+    const QByteArray data = m_port.read(kReceiveBuffer);
+    return std::string(data.constData(), static_cast<std::size_t>(data.size()));
+}
+
+void CommPort::lose(const std::string& why) {
+    if (m_losing) return;
+    m_losing = true;
+    m_port.close();
+    if (m_onLost) m_onLost(why);
+    m_losing = false;
+}
+
+}  // namespace lw

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <functional>
+#include <string>
+
+#include "core/linesettings.h"
+#include "core/serialops.h"
+
+class QSettings;
+
+namespace lw {
+
+// The device a COM port number stands for: the settings key Ports/COM<n>
+// when present, else the platform's n-th serial port.
+QString deviceForPort(int n, const QSettings& settings);
+QString defaultDeviceForPort(int n);
+
+// The per-user settings store.
+QString settingsApplication();
+
+// A serial port as the monitor uses it, read-only: select the port, set the
+// line format, open, close, ask whether open, read what came. Nothing is
+// ever written to the line, and handshaking and modem lines are left alone.
+class CommPort final : public QObject, public SerialPortOps {
+    Q_OBJECT
+public:
+    using Resolver = std::function<QString(int)>;
+    using LostHandler = std::function<void(const std::string&)>;
+
+    // `resolve` maps a port number to a device; by default the settings store.
+    explicit CommPort(Resolver resolve = {}, QObject* parent = nullptr);
+    ~CommPort() override;
+
+    PortResult setCommPort(int n) override;
+    PortResult setSettings(const std::string& text) override;
+    PortResult setPortOpen(bool open) override;
+    bool portOpen() const override;
+    std::string input() override;
+
+    int commPort() const { return m_number; }
+    QString device() const { return m_device; }
+
+    // Told once each time an open port's device goes away.
+    void setLostHandler(LostHandler handler) override { m_onLost = std::move(handler); }
+
+private:
+    void lose(const std::string& why);
+    bool deviceVanished() const;
+
+    Resolver m_resolve;
+    LostHandler m_onLost;
+    QSerialPort m_port;
+    int m_number = 0;
+    bool m_numberValid = false;
+    int m_baud = 9600;  // the line format a port starts with: "9600,n,8,1"
+    QString m_device;
+    bool m_losing = false;
+};
+
+}  // namespace lw
