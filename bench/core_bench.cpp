@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <random>
 
+#include "core/beeper.h"
 #include "core/busmonitor.h"
+#include "core/busport.h"
 #include "core/timetext.h"
 #include "tools/replay.h"
 

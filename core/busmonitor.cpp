@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
-#include "core/monitorio.h"
 #include "core/showclock.h"
+#include "core/beeper.h"
+#include "core/busport.h"
+#include "core/timesource.h"
 #include "core/unitdisplay.h"
 
 namespace lw {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/monitorio.h"
+#include "core/timesource.h"
 
 namespace lw {
 

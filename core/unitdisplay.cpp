@@ -1,6 +1,6 @@
 #include "core/unitdisplay.h"
 
-#include "core/monitorio.h"
+#include "core/beeper.h"
 #include "core/showclock.h"
 
 namespace lw {

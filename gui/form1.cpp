@@ -3,13 +3,15 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QStandardPaths>
 
-#include "core/busconfig.h"
+#include "core/bussettings.h"
+#include "gui/alertbeeper.h"
 #include "gui/form2.h"
 #include "gui/form3.h"
-#include "gui/qtservices.h"
+#include "gui/localtime.h"
+#include "gui/qtcolour.h"
+#include "gui/shapewidget.h"
 #include "gui/twips.h"
 #include "gui/userdialogs.h"
 #include "serial/commport.h"
@@ -45,37 +47,6 @@ void setTextColour(QLabel* l, const QColor& c) {
 }
 
 }  // namespace
-
-ShapeWidget::ShapeWidget(Kind kind, QWidget* parent) : QWidget(parent), m_kind(kind) {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-}
-
-void ShapeWidget::setFill(const QColor& c) {
-    if (c == m_fill) return;
-    m_fill = c;
-    update();
-}
-
-void ShapeWidget::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setBrush(m_fill);
-    const qreal r = std::min(width(), height()) / 8.0;
-    switch (m_kind) {
-        case Kind::Panel:
-            p.setPen(QPen(Qt::black, 3));
-            p.drawRoundedRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), r, r);
-            break;
-        case Kind::Bar:
-            p.setPen(Qt::NoPen);
-            p.drawRoundedRect(rect(), r, r);
-            break;
-        case Kind::Circle:
-            p.setPen(QPen(Qt::black, 1));
-            p.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
-            break;
-    }
-}
 
 QString BoardServices::defaultNamesPath() {
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);

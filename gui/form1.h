@@ -7,33 +7,19 @@
 #include <functional>
 #include <memory>
 
+#include "core/beeper.h"
 #include "core/busmonitor.h"
+#include "core/busport.h"
 #include "core/namesfile.h"
 #include "core/reports.h"
-#include "core/serialops.h"
+#include "core/timesource.h"
 
 namespace lw::gui {
 
 class Form2;
 class Form3;
+class ShapeWidget;
 class UserDialogs;
-
-// A lamp: a filled rectangle with radiused corners, or a circle.
-class ShapeWidget final : public QWidget {
-    Q_OBJECT
-public:
-    enum class Kind { Panel, Bar, Circle };
-    ShapeWidget(Kind kind, QWidget* parent);
-    void setFill(const QColor& c);
-    QColor fill() const { return m_fill; }
-
-protected:
-    void paintEvent(QPaintEvent*) override;
-
-private:
-    Kind m_kind;
-    QColor m_fill = Qt::black;
-};
 
 // What the board reaches outside itself; tests hand in fakes.
 struct BoardServices {

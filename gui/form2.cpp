@@ -6,8 +6,8 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 
-#include "core/monitorio.h"
 #include "core/reports.h"
+#include "core/timesource.h"
 #include "gui/twips.h"
 
 namespace lw::gui {

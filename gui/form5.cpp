@@ -4,7 +4,7 @@
 #include <QMdiArea>
 #include <QProgressBar>
 
-#include "core/busconfig.h"
+#include "core/masterdetection.h"
 #include "gui/twips.h"
 
 namespace lw::gui {

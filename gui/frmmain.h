@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "core/busconfig.h"
+#include "core/masterdetection.h"
 #include "gui/form1.h"
 
 class QAction;

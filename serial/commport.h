@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "core/linesettings.h"
-#include "core/serialops.h"
+#include "core/busport.h"
+#include "core/busprotocol.h"
 
 class QSettings;
 

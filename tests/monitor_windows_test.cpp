@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "gui/shapewidget.h"
 #include "gui/twips.h"
 #include "support/guifakes.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/monitorio.h"
+#include "core/timesource.h"
 #include "core/timetext.h"
 
 namespace {

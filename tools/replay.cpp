@@ -2,8 +2,8 @@
 
 #include <ostream>
 
+#include "core/beeper.h"
 #include "core/busmonitor.h"
-#include "core/monitorio.h"
 #include "core/namesfile.h"
 #include "core/timetext.h"
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "core/monitorio.h"
+#include "core/busport.h"
 #include "core/reports.h"
 #include "tools/capturefile.h"
 

@@ -5,8 +5,9 @@
 #include <utility>
 #include <vector>
 
+#include "core/beeper.h"
 #include "core/busmonitor.h"
-#include "core/monitorio.h"
+#include "core/busport.h"
 #include "core/reports.h"
 #include "core/timetext.h"
 

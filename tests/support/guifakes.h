@@ -6,7 +6,7 @@
 #include <deque>
 #include <memory>
 
-#include "core/serialops.h"
+#include "core/busport.h"
 #include "core/timetext.h"
 #include "gui/form1.h"
 #include "gui/form2.h"

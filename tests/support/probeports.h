@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/serialops.h"
+#include "core/busport.h"
 
 namespace lwtest {
 

@@ -3,10 +3,18 @@
 #include <functional>
 #include <string>
 
-#include "core/linesettings.h"
-#include "core/monitorio.h"
+#include "core/busprotocol.h"
 
 namespace lw {
+
+// The two operations the decoder tick uses on the bus port.
+class BusInput {
+public:
+    virtual ~BusInput() = default;
+    virtual bool portOpen() const = 0;
+    // Bytes received since the previous read; empty when none.
+    virtual std::string input() = 0;
+};
 
 // The serial port operations the program uses: select the port, set the line
 // format, open or close, ask whether open, read input. A port that goes away

@@ -28,19 +28,4 @@ public:
 // colon at or after its fourth character ("9:05:07" and "21:05:07" give "07").
 std::string secondsOfTime(std::string_view timeText);
 
-class Beeper {
-public:
-    virtual ~Beeper() = default;
-    virtual void beep() = 0;
-};
-
-// The two operations the decoder tick uses on the bus port.
-class BusInput {
-public:
-    virtual ~BusInput() = default;
-    virtual bool portOpen() const = 0;
-    // Bytes received since the previous read; empty when none.
-    virtual std::string input() = 0;
-};
-
 }  // namespace lw

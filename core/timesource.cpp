@@ -1,4 +1,4 @@
-#include "core/monitorio.h"
+#include "core/timesource.h"
 
 namespace lw {
 

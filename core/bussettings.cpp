@@ -1,9 +1,7 @@
-#include "core/busconfig.h"
+#include "core/bussettings.h"
 
 #include <charconv>
 #include <cmath>
-
-#include "core/serialops.h"
 
 namespace lw {
 
@@ -82,60 +80,6 @@ std::optional<std::int16_t> portNumberFromText(std::string_view text) {
     const double r = std::nearbyint(*v);  // the default rounding: halves to even
     if (r < -32768.0 || r > 32767.0) return std::nullopt;
     return static_cast<std::int16_t>(r);
-}
-
-void MasterDetection::scanports(SerialPortOps& port) {
-    for (int n = 1; n <= kScannedPorts; ++n) {
-        port.setCommPort(n);
-        port.setPortOpen(true);
-        if (port.portOpen()) {
-            port.setPortOpen(false);
-            portok[static_cast<std::size_t>(n)] = 1;
-        }
-        port.setPortOpen(false);
-    }
-}
-
-MasterDetection::Outcome MasterDetection::probemaster(SerialPortOps& port,
-                                                      const std::function<bool()>& dwell,
-                                                      const std::function<void()>& slowHit) {
-    Outcome found;
-    for (const char* baud : {"4800", "1200"}) {
-        for (int n = 1; n <= kScannedPorts; ++n) {
-            if (portok[static_cast<std::size_t>(n)] != 1) continue;
-            port.setCommPort(n);
-            port.setSettings(std::string(baud) + ",n,8,1");
-            if (!port.setPortOpen(true).ok) continue;  // taken since the scan: no hit
-            if (!dwell()) {
-                port.setPortOpen(false);
-                found.cancelled = true;
-                return found;
-            }
-            bool heard = false;
-            // Everything received so far, a receive buffer at a time.
-            for (int reads = 0; reads < 256; ++reads) {
-                const std::string in = port.input();
-                if (in.empty()) break;
-                heard = heard || in.find('T') != std::string::npos;
-            }
-            if (heard) {
-                found.baud = baud;
-                found.port = n;
-                if (found.baud == "1200" && slowHit) slowHit();
-            }
-            port.setPortOpen(false);
-        }
-    }
-    return found;
-}
-
-void progressTick(int& progbar, int& barValue) {
-    if (progbar > 100) {
-        progbar = 85;
-    } else {
-        progbar += 2;
-    }
-    if (progbar < 100) barValue = progbar;
 }
 
 }  // namespace lw

@@ -1,4 +1,4 @@
-#include "core/linesettings.h"
+#include "core/busprotocol.h"
 
 #include <array>
 #include <charconv>

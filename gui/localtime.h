@@ -1,10 +1,6 @@
 #pragma once
 
-#include <QColor>
-#include <QPalette>
-
-#include "core/colour.h"
-#include "core/monitorio.h"
+#include "core/timesource.h"
 
 namespace lw::gui {
 
@@ -16,13 +12,5 @@ public:
     std::string secondsText() override;
     Stamp stamp() override;
 };
-
-// The platform's default alert sound.
-class AlertBeeper final : public Beeper {
-public:
-    void beep() override;
-};
-
-QColor toQColor(const Colour& c, const QPalette& palette);
 
 }  // namespace lw::gui
