@@ -7,8 +7,8 @@
 #include <random>
 
 #include "core/beeper.h"
-#include "core/busmonitor.h"
 #include "core/busport.h"
+#include "core/monitorsession.h"
 #include "core/timetext.h"
 #include "tools/replay.h"
 
@@ -66,9 +66,12 @@ void runTicks(benchmark::State& state, const std::string& input, lw::LogSink& si
     SamePort port(input);
     NoBeep beeper;
     lw::LogOptions opt{1, 1, 1, path};
-    lw::EventReports reports(sink, [&opt] { return opt; });
-    lw::BusMonitor m(
-        lw::MonitorDeps{time, port, beeper, reports, [] { return std::string("HUB7"); }});
+    lw::MonitorSession m(lw::SessionDeps{.port = port,
+                                         .time = time,
+                                         .beeper = beeper,
+                                         .sink = sink,
+                                         .logOptions = [&opt] { return opt; },
+                                         .versionChoice = [] { return std::string("HUB7"); }});
     m.load();
     for (auto _ : state) {
         m.decoderTick();
@@ -77,7 +80,7 @@ void runTicks(benchmark::State& state, const std::string& input, lw::LogSink& si
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(input.size()));
     state.counters["records/tick"] =
-        benchmark::Counter(static_cast<double>(reports.written()) /
+        benchmark::Counter(static_cast<double>(m.reports().written()) /
                            static_cast<double>(std::max<std::int64_t>(1, state.iterations())));
 }
 

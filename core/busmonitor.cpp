@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "core/showclock.h"
 #include "core/beeper.h"
 #include "core/busport.h"
+#include "core/showclock.h"
 #include "core/timesource.h"
 #include "core/unitdisplay.h"
 

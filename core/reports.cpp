@@ -128,28 +128,31 @@ void EventReports::report(ReportKind kind, std::string_view t, std::string_view 
                           const ReportPieces& pieces) {
     const LogOptions options = m_options();
     if (!reportAllowed(kind, options)) return;
-    write(options.logpath, formatRecord(kind, t, d, pieces));
+    write(kind, t, d, options.logpath, formatRecord(kind, t, d, pieces));
 }
 
 AppendResult EventReports::quickSave(std::string_view t, std::string_view d,
                                      std::string_view text) {
     ReportPieces pieces;
     pieces.text = text;
-    return write(m_options().logpath, formatRecord(ReportKind::QuickSave, t, d, pieces));
+    return write(ReportKind::QuickSave, t, d, m_options().logpath,
+                 formatRecord(ReportKind::QuickSave, t, d, pieces));
 }
 
-AppendResult EventReports::write(const std::string& path, const std::string& record) {
+AppendResult EventReports::write(ReportKind kind, std::string_view t, std::string_view d,
+                                 const std::string& path, const std::string& record) {
     AppendResult r = m_sink.append(path, record);
     if (r.ok) {
         ++m_written;
         m_failing = false;
-        return r;
+    } else {
+        ++m_dropped;
+        if (!m_failing) {
+            m_failing = true;
+            if (m_onFailure) m_onFailure(LogFailure{path, r.error});
+        }
     }
-    ++m_dropped;
-    if (!m_failing) {
-        m_failing = true;
-        if (m_onFailure) m_onFailure(LogFailure{path, r.error});
-    }
+    if (m_observer) m_observer(RecordEvent{kind, t, d, record, r.ok, r.error});
     return r;
 }
 

@@ -71,6 +71,18 @@ struct LogFailure {
     std::string error;
 };
 
+// One record as the log got it, or failed to: the views last for the call.
+struct RecordEvent {
+    ReportKind kind = ReportKind::RawBlock;
+    std::string_view timeText;
+    std::string_view dateText;
+    std::string_view text;  // the record as appended, final CR LF included
+    bool written = false;
+    std::string_view error;  // why not, when not written
+};
+
+using RecordObserver = std::function<void(const RecordEvent&)>;
+
 // Gates reports by the options in force at each call, writes the allowed ones
 // and tells the owner of a failure once per streak of failed writes.
 class EventReports {
@@ -81,6 +93,8 @@ public:
     EventReports(LogSink& sink, OptionsReader options);
 
     void setFailureHandler(FailureHandler handler) { m_onFailure = std::move(handler); }
+    // Told of every record written or attempted, after the attempt.
+    void setRecordObserver(RecordObserver observer) { m_observer = std::move(observer); }
 
     void report(ReportKind kind, std::string_view timeText, std::string_view dateText,
                 const ReportPieces& pieces);
@@ -95,11 +109,13 @@ public:
     std::uint64_t dropped() const { return m_dropped; }
 
 private:
-    AppendResult write(const std::string& path, const std::string& record);
+    AppendResult write(ReportKind kind, std::string_view timeText, std::string_view dateText,
+                       const std::string& path, const std::string& record);
 
     LogSink& m_sink;
     OptionsReader m_options;
     FailureHandler m_onFailure;
+    RecordObserver m_observer;
     bool m_failing = false;
     std::uint64_t m_written = 0;
     std::uint64_t m_dropped = 0;

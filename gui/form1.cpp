@@ -1,28 +1,19 @@
 #include "gui/form1.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QMouseEvent>
-#include <QStandardPaths>
 
 #include "core/bussettings.h"
-#include "gui/alertbeeper.h"
 #include "gui/form2.h"
 #include "gui/form3.h"
-#include "gui/localtime.h"
 #include "gui/qtcolour.h"
 #include "gui/shapewidget.h"
 #include "gui/twips.h"
 #include "gui/userdialogs.h"
-#include "serial/commport.h"
 
 namespace lw::gui {
 
 namespace {
-
-constexpr int kDecoderMs = 800;
-constexpr int kClockMs = 100;
-constexpr int kBlinkMs = 550;
 
 QFont boldFont(const char* family, double points) {
     QFont f(QString::fromLatin1(family));
@@ -48,41 +39,33 @@ void setTextColour(QLabel* l, const QColor& c) {
 
 }  // namespace
 
-QString BoardServices::defaultNamesPath() {
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    QDir().mkpath(dir);
-    return QDir(dir).filePath(QStringLiteral("remlabel.dat"));
-}
-
-BoardServices BoardServices::standard(UserDialogs* dialogs) {
-    BoardServices s;
-    s.port = std::make_unique<CommPort>();
-    s.time = std::make_unique<LocalTime>();
-    s.beeper = std::make_unique<AlertBeeper>();
-    s.sink = std::make_unique<FileLogSink>();
-    s.dialogs = dialogs;
-    s.namesPath = defaultNamesPath();
-    return s;
-}
-
 Form1::Form1(Form2& raw, Form3& options, BoardServices services, QWidget* parent)
     : QMdiSubWindow(parent), m_raw(raw), m_options(options), m_services(std::move(services)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("STATUS REMOTE"));
-    m_reports =
-        std::make_unique<EventReports>(*m_services.sink, [this] { return m_options.logOptions(); });
-    m_reports->setFailureHandler([this](const LogFailure& f) {
-        if (!m_services.dialogs) return;
-        m_services.dialogs->notice(
-            QStringLiteral("The activity log cannot be written:\n%1\n%2\n\nMonitoring goes on; "
-                           "records are left out until the file can be written again.")
-                .arg(QString::fromStdString(f.path), QString::fromStdString(f.error)),
-            QStringLiteral("LOG FILE ERROR"));
-    });
-    m_monitor = std::make_unique<BusMonitor>(
-        MonitorDeps{*m_services.time, *m_services.port, *m_services.beeper, *m_reports,
-                    [this] { return m_versionChoice ? m_versionChoice() : std::string(); },
-                    [this](std::string_view bytes) { m_raw.appendNewdata(bytes); }});
+    // The byte route: port to session, session to the raw window's backlog
+    // and the log; the options and version choice are read at each use.
+    m_session = std::make_unique<MonitorSession>(SessionDeps{
+        .port = *m_services.port,
+        .time = *m_services.time,
+        .beeper = *m_services.beeper,
+        .sink = *m_services.sink,
+        .logOptions = [this] { return m_options.logOptions(); },
+        .versionChoice = m_services.versionChoice,
+        .rawOut = [this](std::string_view bytes) { m_raw.appendNewdata(bytes); },
+        .onLogFailure =
+            [this](const LogFailure& f) {
+                if (!m_services.dialogs) return;
+                m_services.dialogs->notice(
+                    QStringLiteral("The activity log cannot be written:\n%1\n%2\n\nMonitoring goes "
+                                   "on; records are left out until the file can be written again.")
+                        .arg(QString::fromStdString(f.path), QString::fromStdString(f.error)),
+                    QStringLiteral("LOG FILE ERROR"));
+            },
+        .names =
+            [this](UnitNames& captions) {
+                return loadunitnames(m_services.namesPath.toStdString(), captions);
+            }});
     m_services.port->setLostHandler([this](const std::string& why) {
         m_portLost = true;
         if (!m_services.dialogs) return;
@@ -94,7 +77,7 @@ Form1::Form1(Form2& raw, Form3& options, BoardServices services, QWidget* parent
             QStringLiteral("COMMPORT LOST"));
     });
     m_raw.setPortNumber([this] { return static_cast<int>(theport); });
-    m_raw.setQuickSaveTarget(m_reports.get(), m_services.time.get());
+    m_raw.setQuickSaveTarget(m_session.get());
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer2.setObjectName(QStringLiteral("Timer2"));
@@ -171,20 +154,17 @@ void Form1::build() {
 }
 
 void Form1::load() {
-    Timer3.setInterval(kBlinkMs);
+    Timer3.setInterval(kBlinkTick);
     Timer3.start();
-    Timer1.setInterval(kDecoderMs);
+    Timer1.setInterval(kDecoderTick);
     Timer1.stop();
     m_raw.load();
     m_raw.showMinimized();
     resize(twipsSize(8355, 7200, this));
     move(twips(500, this), twips(20, this));
-    Timer2.setInterval(kClockMs);
+    Timer2.setInterval(kClockTick);
     Timer2.stop();
-    m_monitor->load();  // tables, every slot absent, one tick with the port closed
-    UnitNames captions = namesOf(m_monitor->board());
-    const NamesResult r = loadunitnames(m_services.namesPath.toStdString(), captions);
-    setNames(m_monitor->board(), captions);
+    const NamesResult r = m_session->load();  // every slot absent, then the names
     paint();
     if (!r.ok) namesProblem(r.error);
 }
@@ -197,8 +177,8 @@ void Form1::startremote() {
     if (r.ok) r = m_services.port->setSettings(baud.toStdString() + ",n,8,1");
     if (r.ok) r = m_services.port->setPortOpen(true);
     if (r.ok) {
-        Timer1.start(kDecoderMs);
-        Timer2.start(kClockMs);
+        Timer1.start(kDecoderTick);
+        Timer2.start(kClockTick);
     } else {
         if (m_services.dialogs) {
             m_services.dialogs->message(QString::fromStdString(r.error),
@@ -234,24 +214,24 @@ void Form1::applyLayout() {
 }
 
 void Form1::decoderTick() {
-    m_monitor->decoderTick();
+    m_session->decoderTick();
     paint();
 }
 
 void Form1::clockTick() {
-    m_monitor->clockTick();
+    m_session->clockTick();
     paintClocks();
 }
 
-void Form1::blinkTick() { m_monitor->blinkTick(); }
+void Form1::blinkTick() { m_session->blinkTick(); }
 
 void Form1::paintClocks() {
-    const UnitBoard& b = m_monitor->board();
+    const UnitBoard& b = m_session->board();
     for (int i = 0; i < kSlots; ++i) setText(time1[i], latin1(b.slots[i].clock));
 }
 
 void Form1::paint() {
-    const UnitBoard& b = m_monitor->board();
+    const UnitBoard& b = m_session->board();
     const QPalette& pal = palette();
     for (int i = 0; i < kSlots; ++i) {
         const UnitSlot& s = b.slots[i];
@@ -268,7 +248,7 @@ void Form1::paint() {
 }
 
 void Form1::showNames() {
-    const UnitBoard& b = m_monitor->board();
+    const UnitBoard& b = m_session->board();
     for (int i = 0; i < kSlots; ++i) setText(Label33[i], latin1(b.slots[i].name));
 }
 
@@ -284,11 +264,11 @@ void Form1::renameUnit(int slot) {
     const QString answer = m_services.dialogs->askText(QStringLiteral("Enter New Name"),
                                                        QStringLiteral("CHANGE KX-40 LABEL"),
                                                        Label33[slot - 1]->text());
-    UnitNames captions = namesOf(m_monitor->board());
+    UnitNames captions = namesOf(m_session->board());
     const QByteArray utf8 = answer.toUtf8();
     const RenameResult r = lw::renameUnit(m_services.namesPath.toStdString(), captions, slot,
                                           std::string_view(utf8.constData(), utf8.size()));
-    setNames(m_monitor->board(), captions);
+    setNames(m_session->board(), captions);
     showNames();
     if (r.outcome == RenameResult::Outcome::Refused) {
         m_services.dialogs->message(QString::fromStdString(r.message),
@@ -299,9 +279,9 @@ void Form1::renameUnit(int slot) {
 }
 
 void Form1::hotSpotDoubleClick() {
-    UnitNames captions = namesOf(m_monitor->board());
+    UnitNames captions = namesOf(m_session->board());
     const NamesResult r = m_hotSpot.doubleClick(m_services.namesPath.toStdString(), captions);
-    setNames(m_monitor->board(), captions);
+    setNames(m_session->board(), captions);
     showNames();
     if (!r.ok) namesProblem(r.error);
 }

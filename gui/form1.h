@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "core/beeper.h"
-#include "core/busmonitor.h"
 #include "core/busport.h"
+#include "core/monitorsession.h"
 #include "core/namesfile.h"
 #include "core/reports.h"
 #include "core/timesource.h"
@@ -28,11 +28,8 @@ struct BoardServices {
     std::unique_ptr<Beeper> beeper;
     std::unique_ptr<LogSink> sink;
     UserDialogs* dialogs = nullptr;
-    QString namesPath;  // the unit names file
-
-    // The real port, clock, alert sound and log files.
-    static BoardServices standard(UserDialogs* dialogs);
-    static QString defaultNamesPath();
+    QString namesPath;                           // the unit names file
+    std::function<std::string()> versionChoice;  // the software version choice
 };
 
 // "STATUS REMOTE": sixteen unit blocks and the master remote and noise lamps.
@@ -69,12 +66,7 @@ public:
     void renameUnit(int slot);
     void hotSpotDoubleClick();
 
-    void setVersionChoice(std::function<std::string()> f) { m_versionChoice = std::move(f); }
-
-    BusMonitor& monitor() { return *m_monitor; }
-    EventReports& reports() { return *m_reports; }
-    TimeSource& timeSource() { return *m_services.time; }
-    const QString& namesPath() const { return m_services.namesPath; }
+    MonitorSession& session() { return *m_session; }
 
     qint16 theport = 0;
     QString baud;
@@ -108,9 +100,7 @@ private:
     Form2& m_raw;
     Form3& m_options;
     BoardServices m_services;
-    std::unique_ptr<EventReports> m_reports;
-    std::unique_ptr<BusMonitor> m_monitor;
-    std::function<std::string()> m_versionChoice;
+    std::unique_ptr<MonitorSession> m_session;
     HotSpot m_hotSpot;
     bool m_portLost = false;
     QWidget* m_client = nullptr;

@@ -6,8 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 
-#include "core/reports.h"
-#include "core/timesource.h"
+#include "core/monitorsession.h"
 #include "gui/twips.h"
 
 namespace lw::gui {
@@ -124,11 +123,8 @@ void Form2::textEdited() {
 QString Form2::shownText() const { return m_text; }
 
 void Form2::quickSave() {
-    if (m_reports && m_time) {
-        const TimeSource::Stamp now = m_time->stamp();
-        // A failed write is told by the log writer, once per failure streak.
-        m_reports->quickSave(now.time, now.date, bytesOf(m_text));
-    }
+    // A failed write is told by the log writer, once per failure streak.
+    if (m_session) m_session->quickSave(bytesOf(m_text));
     setShown(QString());
     m_refresh.stop();
     m_setting = true;

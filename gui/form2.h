@@ -10,8 +10,7 @@
 class QPlainTextEdit;
 
 namespace lw {
-class EventReports;
-class TimeSource;
+class MonitorSession;
 }  // namespace lw
 
 namespace lw::gui {
@@ -24,13 +23,10 @@ class Form2 final : public QMdiSubWindow {
 public:
     explicit Form2(QWidget* parent = nullptr);
 
-    // Wiring, done once by the owner: the board's port number, and the log
-    // writer and clock for quick saves.
+    // Wiring, done once by the owner: the board's port number, and the
+    // session quick saves go to.
     void setPortNumber(std::function<int()> theport) { m_theport = std::move(theport); }
-    void setQuickSaveTarget(EventReports* reports, TimeSource* time) {
-        m_reports = reports;
-        m_time = time;
-    }
+    void setQuickSaveTarget(MonitorSession* session) { m_session = session; }
 
     // The backlog the bus monitor feeds.
     void appendNewdata(std::string_view bytes) { m_pacer.append(bytes); }
@@ -67,8 +63,7 @@ private:
     bool m_setting = false;
     bool m_inTick = false;
     std::function<int()> m_theport;
-    EventReports* m_reports = nullptr;
-    TimeSource* m_time = nullptr;
+    MonitorSession* m_session = nullptr;
     QTimer m_refresh;
 };
 

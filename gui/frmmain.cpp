@@ -20,7 +20,6 @@
 #include "gui/frmsplash.h"
 #include "gui/twips.h"
 #include "gui/userdialogs.h"
-#include "serial/commport.h"
 
 namespace lw::gui {
 
@@ -28,17 +27,6 @@ namespace {
 constexpr int kPollMs = 500;
 constexpr int kDwellMs = 500;
 }  // namespace
-
-ShellServices ShellServices::standard(UserDialogs* dialogs) {
-    ShellServices s;
-    s.board = [dialogs] { return BoardServices::standard(dialogs); };
-    s.detectionPort = std::make_unique<CommPort>();
-    s.settings = [] {
-        return std::make_unique<QSettings>(settingsApplication(), settingsApplication());
-    };
-    s.dialogs = dialogs;
-    return s;
-}
 
 frmMain::frmMain(ShellServices services, QWidget* parent)
     : QMainWindow(parent), m_services(std::move(services)) {
@@ -138,9 +126,10 @@ Form1& frmMain::board() {
     if (!m_board) {
         m_raw = new Form2;
         m_area->addSubWindow(m_raw);
-        m_board = new Form1(*m_raw, *m_options, m_services.board());
+        BoardServices services = m_services.board();
+        services.versionChoice = [this] { return m_config->versionChoice(); };
+        m_board = new Form1(*m_raw, *m_options, std::move(services));
         m_area->addSubWindow(m_board);
-        m_board->setVersionChoice([this] { return m_config->versionChoice(); });
         m_board->load();
     }
     return *m_board;

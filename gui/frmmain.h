@@ -29,8 +29,6 @@ struct ShellServices {
     std::unique_ptr<SerialPortOps> detectionPort;          // MSComm1
     std::function<std::unique_ptr<QSettings>()> settings;  // the per-user store
     UserDialogs* dialogs = nullptr;
-
-    static ShellServices standard(UserDialogs* dialogs);
 };
 
 // "LINEWARDEN": the frame of the program. Its load brings up the other

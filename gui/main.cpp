@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "gui/approot.h"
 #include "gui/frmmain.h"
-#include "gui/userdialogs.h"
 #include "serial/commport.h"
 
 int main(int argc, char** argv) {
@@ -23,9 +23,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(lw::settingsApplication());
     QApplication::setApplicationVersion(QStringLiteral("1.1.8"));
-    lw::gui::QtUserDialogs dialogs;
-    lw::gui::frmMain main(lw::gui::ShellServices::standard(&dialogs));
-    dialogs.setParentWidget(&main);
-    main.show();
+    lw::gui::AppRoot root;
+    root.mainWindow().show();
     return app.exec();
 }

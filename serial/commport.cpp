@@ -3,10 +3,12 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include "core/monitorsession.h"
+
 namespace lw {
 
 namespace {
-constexpr qint64 kReceiveBuffer = 1024;
+constexpr auto kReceiveBuffer = static_cast<qint64>(kReadCap);
 }
 
 QString settingsApplication() { return QStringLiteral("linewardenmdi"); }

@@ -43,7 +43,7 @@ public:
         if (m_sim.finished()) m_sim.restart();
     }
     std::string input() override {
-        const std::size_t n = std::min(m_pending.size(), lw::kReceiveBuffer);
+        const std::size_t n = std::min(m_pending.size(), lw::kReadCap);
         std::string out = m_pending.substr(0, n);
         m_pending.erase(0, n);
         return out;
@@ -110,9 +110,9 @@ TEST(Soak, ADayOfBusKeepsMemoryFlat) {
     EXPECT_EQ(sink.bad, 0u);
     EXPECT_GT(sink.records, static_cast<std::uint64_t>(hours) * 100u);
     EXPECT_GT(stats.beeps, 0u);
-    EXPECT_LE(worstBuffer, 3u + lw::kReceiveBuffer);
+    EXPECT_LE(worstBuffer, 3u + lw::kReadCap);
     EXPECT_LE(worstRaw, lw::kRawBlockLimit);
-    EXPECT_LT(worstBacklog, lw::kReceiveBuffer);  // the line never outruns the reads
+    EXPECT_LT(worstBacklog, lw::kReadCap);  // the line never outruns the reads
     ASSERT_EQ(rssByHour.size(), static_cast<std::size_t>(hours));
     if (rssByHour.front() > 0) {
         for (std::size_t h = 1; h < rssByHour.size(); ++h) {

@@ -3,13 +3,16 @@
 #include <ostream>
 
 #include "core/beeper.h"
-#include "core/busmonitor.h"
 #include "core/namesfile.h"
 #include "core/timetext.h"
 
 namespace lw {
 
 namespace {
+
+constexpr std::int64_t kDecoderMs = kDecoderTick.count();
+constexpr std::int64_t kClockMs = kClockTick.count();
+constexpr std::int64_t kBlinkMs = kBlinkTick.count();
 
 // The bus port as the capture saw it: bytes become readable at their offset,
 // at most a receive buffer's worth per read.
@@ -23,9 +26,9 @@ public:
         std::string out;
         const auto& chunks = m_cap.chunks;
         while (m_chunk < chunks.size() && chunks[m_chunk].offset <= m_now &&
-               out.size() < kReceiveBuffer) {
+               out.size() < kReadCap) {
             const std::string& b = chunks[m_chunk].bytes;
-            const std::size_t take = std::min(b.size() - m_pos, kReceiveBuffer - out.size());
+            const std::size_t take = std::min(b.size() - m_pos, kReadCap - out.size());
             out.append(b, m_pos, take);
             m_pos += take;
             if (m_pos == b.size()) {
@@ -56,14 +59,14 @@ public:
 
 std::int64_t roundUpToTick(std::int64_t ms) {
     if (ms <= 0) return 0;
-    return (ms + kDecoderTickMs - 1) / kDecoderTickMs * kDecoderTickMs;
+    return (ms + kDecoderMs - 1) / kDecoderMs * kDecoderMs;
 }
 
 }  // namespace
 
 std::int64_t replayEnd(const Capture& capture, std::optional<std::int64_t> untilMs) {
     if (untilMs) return roundUpToTick(*untilMs);
-    return std::max(kDecoderTickMs, roundUpToTick(capture.lastOffset()));
+    return std::max(kDecoderMs, roundUpToTick(capture.lastOffset()));
 }
 
 std::string jsonEscape(std::string_view bytes) {
@@ -125,23 +128,28 @@ ReplayStats runTimeline(TimedInput& port, const Timeline& line, const ReplayOpti
     logOptions.unitactivity = opt.activity ? 1 : 0;
     logOptions.logpath = opt.logPath;
 
-    EventReports reports(opt.logPath.empty() ? static_cast<LogSink&>(discard) : sink,
-                         [&logOptions] { return logOptions; });
-    if (onLogFailure) reports.setFailureHandler(std::move(onLogFailure));
-
     const std::string& version = line.version;
     ManualTime clock(line.start);
     CountingBeeper beeper;
-    BusMonitor monitor(MonitorDeps{clock, port, beeper, reports, [&version] { return version; }});
+    LogSink& logTo = opt.logPath.empty() ? static_cast<LogSink&>(discard) : sink;
+    auto names = [&opt](UnitNames& captions) {
+        if (opt.namesPath) readNamesFile(*opt.namesPath, captions);  // read only, never written
+        return NamesResult{};
+    };
+    MonitorSession session(SessionDeps{.port = port,
+                                       .time = clock,
+                                       .beeper = beeper,
+                                       .sink = logTo,
+                                       .logOptions = [&logOptions] { return logOptions; },
+                                       .versionChoice = [&version] { return version; },
+                                       .onLogFailure = std::move(onLogFailure),
+                                       .names = names});
 
     // t = 0: the board loads with the port closed, then the port opens.
     std::uint64_t tick = 0;
     port.setOpen(false);
-    monitor.load();
-    UnitNames names = defaultUnitNames();
-    if (opt.namesPath) readNamesFile(*opt.namesPath, names);
-    setNames(monitor.board(), names);
-    if (board) *board << boardJson(tick, 0, monitor.board(), beeper.count);
+    session.load();
+    if (board) *board << boardJson(tick, 0, session.board(), beeper.count);
     port.setOpen(true);
 
     ReplayStats stats;
@@ -149,25 +157,25 @@ ReplayStats runTimeline(TimedInput& port, const Timeline& line, const ReplayOpti
     // 50 ms divides every timer period; at one instant the clock goes first,
     // then the blink, then the decoder.
     for (std::int64_t t = 50; t <= end; t += 50) {
-        const bool clockDue = t % kClockTickMs == 0;
-        const bool blinkDue = t % kBlinkTickMs == 0;
-        const bool decoderDue = t % kDecoderTickMs == 0;
+        const bool clockDue = t % kClockMs == 0;
+        const bool blinkDue = t % kBlinkMs == 0;
+        const bool decoderDue = t % kDecoderMs == 0;
         if (!clockDue && !blinkDue && !decoderDue) continue;
         clock.setOffset(t);
-        if (clockDue) monitor.clockTick();
-        if (blinkDue) monitor.blinkTick();
+        if (clockDue) session.clockTick();
+        if (blinkDue) session.blinkTick();
         if (decoderDue) {
             port.setNow(t);
             const std::uint64_t before = beeper.count;
-            monitor.decoderTick();
+            session.decoderTick();
             ++tick;
-            if (board) *board << boardJson(tick, t, monitor.board(), beeper.count - before);
-            if (line.afterTick) line.afterTick(t, monitor);
+            if (board) *board << boardJson(tick, t, session.board(), beeper.count - before);
+            if (line.afterTick) line.afterTick(t, session.monitor());
         }
     }
     stats.decoderTicks = tick;
-    stats.recordsWritten = reports.written();
-    stats.recordsDropped = reports.dropped();
+    stats.recordsWritten = session.reports().written();
+    stats.recordsDropped = session.reports().dropped();
     stats.beeps = beeper.count;
     return stats;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/busport.h"
+#include "core/monitorsession.h"
 #include "core/reports.h"
 #include "tools/capturefile.h"
 
@@ -30,11 +31,6 @@ struct ReplayStats {
     std::uint64_t recordsDropped = 0;
     std::uint64_t beeps = 0;
 };
-
-inline constexpr std::int64_t kDecoderTickMs = 800;
-inline constexpr std::int64_t kClockTickMs = 100;
-inline constexpr std::int64_t kBlinkTickMs = 550;
-inline constexpr std::size_t kReceiveBuffer = 1024;
 
 inline constexpr std::string_view kDefaultVersion = "HUBQV-2";
 

@@ -8,6 +8,7 @@
 #include "core/beeper.h"
 #include "core/busmonitor.h"
 #include "core/busport.h"
+#include "core/monitorsession.h"
 #include "core/reports.h"
 #include "core/timetext.h"
 
@@ -55,29 +56,35 @@ public:
     }
 };
 
-// A monitor wired to fakes, its port open, all log options on.
+// A monitor session wired to fakes, its port open, all log options on.
 struct Rig {
     explicit Rig(std::string versionChoice = "HUBQV-2")
         : time(lw::CivilTime{2002, 3, 1, 22, 15, 7, 0}),
-          reports(sink, [this] { return options; }),
-          monitor(lw::MonitorDeps{time, port, beeper, reports, [this] { return this->version; },
-                                  [this](std::string_view s) { raw += s; }}),
-          version(std::move(versionChoice)) {
+          version(std::move(versionChoice)),
+          session(lw::SessionDeps{.port = port,
+                                  .time = time,
+                                  .beeper = beeper,
+                                  .sink = sink,
+                                  .logOptions = [this] { return options; },
+                                  .versionChoice = [this] { return this->version; },
+                                  .rawOut = [this](std::string_view s) { raw += s; }}),
+          monitor(session.monitor()),
+          reports(session.reports()) {
         options.rawdata = options.busnoise = options.unitactivity = 1;
         options.logpath = "log.txt";
-        monitor.load();
+        session.load();
         port.open = true;
     }
 
     // One decoder tick that reads `input`.
     void tick(const std::string& input = {}) {
         port.pending.push_back(input);
-        monitor.decoderTick();
+        session.decoderTick();
     }
     void ticks(int n) {
         for (int i = 0; i < n; ++i) tick();
     }
-    const lw::UnitSlot& slot(int n) const { return monitor.board().slot(n); }
+    const lw::UnitSlot& slot(int n) const { return session.board().slot(n); }
     std::vector<std::string> records() const {
         std::vector<std::string> r;
         for (const auto& e : sink.entries) r.push_back(e.record);
@@ -89,10 +96,11 @@ struct Rig {
     CountingBeeper beeper;
     MemorySink sink;
     lw::LogOptions options;
-    lw::EventReports reports;
-    lw::BusMonitor monitor;
     std::string version;
     std::string raw;
+    lw::MonitorSession session;
+    lw::BusMonitor& monitor;
+    lw::EventReports& reports;
 };
 
 }  // namespace lwtest

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "core/busmonitor.h"
+#include "core/logoptions.h"
+#include "core/namesfile.h"
+#include "core/reports.h"
+
+namespace lw {
+
+class Beeper;
+class BusInput;
+class LogSink;
+class TimeSource;
+
+// The board timers' periods; every front end ticks the session at these.
+inline constexpr std::chrono::milliseconds kDecoderTick{800};
+inline constexpr std::chrono::milliseconds kClockTick{100};
+inline constexpr std::chrono::milliseconds kBlinkTick{550};
+
+// At most this many bytes come from the bus port in one read: a flooding
+// line waits in the driver instead of growing a tick's work.
+inline constexpr std::size_t kReadCap = 1024;
+
+// What a session reaches outside itself, handed in by its front end.
+struct SessionDeps {
+    BusInput& port;
+    TimeSource& time;
+    Beeper& beeper;
+    LogSink& sink;
+    std::function<LogOptions()> logOptions;             // read at every record
+    std::function<std::string()> versionChoice;         // the software version choice
+    std::function<void(std::string_view)> rawOut = {};  // every byte read, as read
+    std::function<void(const LogFailure&)> onLogFailure = {};
+    // Reads the unit names over the captions at load; none: the numbers stay.
+    std::function<NamesResult(UnitNames&)> names = {};
+};
+
+// One monitor of the bus, whole: the event reports and their log, the bus
+// monitor with its board, and the load that reads the unit names. The status
+// board, the replay tool and a headless service each build one and tick it.
+class MonitorSession {
+public:
+    explicit MonitorSession(SessionDeps deps);
+    MonitorSession(const MonitorSession&) = delete;
+    MonitorSession& operator=(const MonitorSession&) = delete;
+
+    // The board's load: tables, every slot absent, one decoder tick with
+    // whatever the port says, then the unit names. Tells how the names went.
+    NamesResult load();
+
+    void decoderTick() { m_monitor.decoderTick(); }
+    void clockTick() { m_monitor.clockTick(); }
+    void blinkTick() { m_monitor.blinkTick(); }
+
+    // The raw text saved into the log whatever the options say, stamped now.
+    AppendResult quickSave(std::string_view text);
+
+    // Told of every record the options let through and every quick save, in
+    // order, as the log got it (or failed to).
+    void setRecordObserver(RecordObserver observer) {
+        m_reports.setRecordObserver(std::move(observer));
+    }
+
+    UnitBoard& board() { return m_monitor.board(); }
+    const UnitBoard& board() const { return m_monitor.board(); }
+    BusMonitor& monitor() { return m_monitor; }
+    const BusMonitor& monitor() const { return m_monitor; }
+    EventReports& reports() { return m_reports; }
+    const EventReports& reports() const { return m_reports; }
+
+private:
+    TimeSource& m_time;
+    std::function<NamesResult(UnitNames&)> m_names;
+    EventReports m_reports;
+    BusMonitor m_monitor;
+};
+
+}  // namespace lw

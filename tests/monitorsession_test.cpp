@@ -1,0 +1,164 @@
+#include "core/monitorsession.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "support/fakes.h"
+
+using lw::ReportKind;
+using lwtest::Rig;
+
+namespace {
+
+struct Seen {
+    ReportKind kind;
+    std::string time;
+    std::string date;
+    std::string text;
+    bool written;
+    std::string error;
+};
+
+std::vector<Seen>& watch(Rig& rig, std::vector<Seen>& seen) {
+    rig.session.setRecordObserver([&seen](const lw::RecordEvent& e) {
+        seen.push_back({e.kind, std::string(e.timeText), std::string(e.dateText),
+                        std::string(e.text), e.written, std::string(e.error)});
+    });
+    return seen;
+}
+
+TEST(MonitorSession, ObserverSeesWhatTheLogGetsInOrder) {
+    Rig rig;
+    std::vector<Seen> seen;
+    watch(rig, seen);
+    rig.tick("0iq");                     // started
+    rig.tick("0iu@");                    // noise lights the lamp: no record yet
+    rig.tick("0iu@");                    // noise while lit
+    rig.tick("PK");                      // panic
+    rig.tick(std::string(900, 's'));     // raw block past 900
+    rig.session.quickSave("typed\r\n");  // whatever the options say
+    ASSERT_EQ(seen.size(), rig.sink.entries.size());
+    std::set<ReportKind> kinds;
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        const Seen& s = seen[i];
+        EXPECT_EQ(s.text, rig.sink.entries[i].record) << i;  // the same record, in the same place
+        EXPECT_TRUE(s.written);
+        EXPECT_EQ(s.time, "10:15:07 PM");
+        EXPECT_EQ(s.date, "3/1/2002");
+        kinds.insert(s.kind);
+        switch (s.kind) {
+            case ReportKind::Started:
+                EXPECT_EQ(s.text.rfind("KX-40 #1 HAS BEEN STARTED ", 0), 0u);
+                break;
+            case ReportKind::Noise:
+                EXPECT_EQ(s.text.rfind("***NOISE*** ", 0), 0u);
+                break;
+            case ReportKind::PanicStop:
+                EXPECT_EQ(s.text.rfind("!!!!!!!!!!! PANIC STOP DETECTED ", 0), 0u);
+                break;
+            case ReportKind::RawBlock:
+                EXPECT_EQ(s.text.rfind("RAW COMM DATA LOG ", 0), 0u);
+                break;
+            case ReportKind::QuickSave:
+                EXPECT_EQ(s.text.rfind("COMM WINDOW QUICK SAVE ", 0), 0u);
+                break;
+            default:
+                ADD_FAILURE() << "unexpected record " << s.text;
+        }
+    }
+    EXPECT_EQ(kinds.size(), 5u);
+    EXPECT_EQ(seen.front().kind, ReportKind::Started);
+    EXPECT_EQ(seen.back().kind, ReportKind::QuickSave);
+}
+
+TEST(MonitorSession, ObserverOnlySeesRecordsTheOptionsLetThrough) {
+    Rig rig;
+    std::vector<Seen> seen;
+    watch(rig, seen);
+    rig.options.unitactivity = 0;
+    rig.options.busnoise = 2;  // greyed counts as off
+    rig.tick("0iq@");
+    rig.tick("0iu@");
+    EXPECT_TRUE(seen.empty());
+    rig.options.unitactivity = 1;
+    rig.tick("1iq");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].kind, ReportKind::Started);
+    EXPECT_EQ(seen[0].text.rfind("KX-40 #2 HAS BEEN STARTED ", 0), 0u);
+}
+
+TEST(MonitorSession, ObserverIsToldOfFailedWritesWithTheWholeRecord) {
+    Rig rig;
+    std::vector<Seen> seen;
+    watch(rig, seen);
+    int failures = 0;
+    rig.reports.setFailureHandler([&](const lw::LogFailure&) { ++failures; });
+    rig.sink.failing = true;
+    rig.tick("0iq");
+    rig.tick("PK");
+    const lw::AppendResult saved = rig.session.quickSave("x");
+    EXPECT_FALSE(saved.ok);
+    ASSERT_EQ(seen.size(), 3u);
+    for (const Seen& s : seen) {
+        EXPECT_FALSE(s.written);
+        EXPECT_EQ(s.error, "disk on fire");
+    }
+    EXPECT_EQ(seen[1].text, "!!!!!!!!!!! PANIC STOP DETECTED 10:15:07 PM  3/1/2002\r\n" +
+                                std::string(52, '!') + "\r\n");
+    EXPECT_EQ(failures, 1);  // once per streak, the observer every time
+    EXPECT_EQ(rig.reports.dropped(), 3u);
+    rig.sink.failing = false;
+    rig.tick("PK");
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_TRUE(seen[3].written);
+    EXPECT_TRUE(seen[3].error.empty());
+}
+
+TEST(MonitorSession, QuickSaveTakesOneInstantOfTheClock) {
+    Rig rig;
+    rig.options.rawdata = rig.options.busnoise = rig.options.unitactivity = 0;
+    rig.time.advance(2 * 3600 * 1000 - 1000);  // 00:15:06 the next day
+    EXPECT_TRUE(rig.session.quickSave("0iq").ok);
+    ASSERT_EQ(rig.sink.entries.size(), 1u);
+    EXPECT_EQ(rig.sink.entries[0].path, "log.txt");
+    EXPECT_EQ(rig.sink.entries[0].record,
+              "COMM WINDOW QUICK SAVE 12:15:06 AM  3/2/2002\r\n0iq\r\n" + std::string(lw::kRule) +
+                  "\r\n");
+}
+
+TEST(MonitorSession, LoadReadsTheNamesOnceTheBoardIsEmpty) {
+    lw::ManualTime time(lw::CivilTime{2002, 3, 1, 22, 15, 7, 0});
+    lwtest::FakePort port;
+    lwtest::CountingBeeper beeper;
+    lwtest::MemorySink sink;
+    port.open = true;
+    port.pending.push_back("0iq");  // read by the load's tick
+    std::vector<std::string> shownAtRead;
+    lw::MonitorSession session(
+        lw::SessionDeps{.port = port,
+                        .time = time,
+                        .beeper = beeper,
+                        .sink = sink,
+                        .logOptions =
+                            [] {
+                                return lw::LogOptions{1, 1, 1, "log.txt"};
+                            },
+                        .versionChoice = {},
+                        .names =
+                            [&](lw::UnitNames& captions) {
+                                shownAtRead.assign(captions.begin(), captions.end());
+                                captions[0] = "Alpha";
+                                return lw::NamesResult{false, "cannot write"};
+                            }});
+    const lw::NamesResult r = session.load();
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "cannot write");
+    ASSERT_EQ(shownAtRead.size(), 16u);
+    EXPECT_EQ(shownAtRead[15], "16");
+    EXPECT_EQ(session.board().slot(1).name, "Alpha");  // kept even when the write failed
+    EXPECT_EQ(session.board().slot(1).status, "STARTING");
+    EXPECT_EQ(sink.entries.size(), 1u);  // the load's tick reports like any other
+}
+
+}  // namespace
