@@ -31,7 +31,7 @@ public:
 
 class Discard final : public lw::LogSink {
 public:
-    lw::AppendResult append(const std::string&, std::string_view r) override {
+    lw::Result<> append(const std::string&, std::string_view r) override {
         benchmark::DoNotOptimize(r.data());
         return {};
     }

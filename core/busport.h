@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "core/busprotocol.h"
+#include "core/result.h"
 
 namespace lw {
 
@@ -21,9 +21,9 @@ public:
 // while open is told once through the lost handler.
 class SerialPortOps : public BusInput {
 public:
-    virtual PortResult setCommPort(int n) = 0;
-    virtual PortResult setSettings(const std::string& text) = 0;
-    virtual PortResult setPortOpen(bool open) = 0;
+    virtual Result<> setCommPort(int n) = 0;
+    virtual Result<> setSettings(const std::string& text) = 0;
+    virtual Result<> setPortOpen(bool open) = 0;
     virtual void setLostHandler(std::function<void(const std::string&)> handler) = 0;
 };
 

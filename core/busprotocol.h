@@ -6,15 +6,6 @@
 
 namespace lw {
 
-// The outcome of a serial port operation: the error text is shown to the
-// user as it comes.
-struct PortResult {
-    bool ok = true;
-    std::string error;
-
-    static PortResult failure(std::string text) { return {false, std::move(text)}; }
-};
-
 // The line format text "<baud>,n,8,1" with a standard speed; nothing for
 // anything else (",n,8,1" with no speed included).
 std::optional<int> parseLineSettings(std::string_view text);

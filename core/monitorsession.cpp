@@ -13,16 +13,16 @@ MonitorSession::MonitorSession(SessionDeps deps)
     if (deps.onLogFailure) m_reports.setFailureHandler(std::move(deps.onLogFailure));
 }
 
-NamesResult MonitorSession::load() {
+Result<> MonitorSession::load() {
     m_monitor.load();
     if (!m_names) return {};
     UnitNames captions = namesOf(m_monitor.board());
-    const NamesResult r = m_names(captions);
+    const Result<> r = m_names(captions);
     setNames(m_monitor.board(), captions);
     return r;
 }
 
-AppendResult MonitorSession::quickSave(std::string_view text) {
+Result<> MonitorSession::quickSave(std::string_view text) {
     const TimeSource::Stamp now = m_time.stamp();
     return m_reports.quickSave(now.time, now.date, text);
 }

@@ -38,7 +38,7 @@ struct SessionDeps {
     std::function<void(std::string_view)> rawOut = {};  // every byte read, as read
     std::function<void(const LogFailure&)> onLogFailure = {};
     // Reads the unit names over the captions at load; none: the numbers stay.
-    std::function<NamesResult(UnitNames&)> names = {};
+    std::function<Result<>(UnitNames&)> names = {};
 };
 
 // One monitor of the bus, whole: the event reports and their log, the bus
@@ -52,14 +52,14 @@ public:
 
     // The board's load: tables, every slot absent, one decoder tick with
     // whatever the port says, then the unit names. Tells how the names went.
-    NamesResult load();
+    Result<> load();
 
     void decoderTick() { m_monitor.decoderTick(); }
     void clockTick() { m_monitor.clockTick(); }
     void blinkTick() { m_monitor.blinkTick(); }
 
     // The raw text saved into the log whatever the options say, stamped now.
-    AppendResult quickSave(std::string_view text);
+    Result<> quickSave(std::string_view text);
 
     // Told of every record the options let through and every quick save, in
     // order, as the log got it (or failed to).
@@ -76,7 +76,7 @@ public:
 
 private:
     TimeSource& m_time;
-    std::function<NamesResult(UnitNames&)> m_names;
+    std::function<Result<>(UnitNames&)> m_names;
     EventReports m_reports;
     BusMonitor m_monitor;
 };

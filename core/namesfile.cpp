@@ -87,7 +87,7 @@ std::string numbersLine(int first) {
     return out;
 }
 
-NamesResult writeNamesFile(const std::string& path, std::string_view line) {
+Result<> writeNamesFile(const std::string& path, std::string_view line) {
     errno = 0;
     std::ofstream out(pathFromUtf8(path), std::ios::binary | std::ios::trunc);
     if (out) {
@@ -113,8 +113,8 @@ bool readNamesFile(const std::string& path, UnitNames& names) {
     return true;
 }
 
-NamesResult loadunitnames(const std::string& path, UnitNames& captions) {
-    NamesResult result;
+Result<> loadunitnames(const std::string& path, UnitNames& captions) {
+    Result<> result;
     std::string check;
     const auto content = readAll(path);
     std::vector<std::string> fields;
@@ -131,7 +131,7 @@ NamesResult loadunitnames(const std::string& path, UnitNames& captions) {
         }
         return result;
     }
-    const NamesResult def = writeNamesFile(path, namesLine(defaultUnitNames()));
+    const Result<> def = writeNamesFile(path, namesLine(defaultUnitNames()));
     return result.ok ? def : result;
 }
 
@@ -174,19 +174,19 @@ RenameResult renameUnit(const std::string& path, UnitNames& captions, int slot,
     }
     if (auto problem = nameProblem(*latin1)) return {Outcome::Refused, *problem};
     captions[static_cast<std::size_t>(slot - 1)] = *latin1;
-    const NamesResult w = writeNamesFile(path, namesLine(captions));
+    const Result<> w = writeNamesFile(path, namesLine(captions));
     if (!w.ok) return {Outcome::WriteFailed, w.error};
     return {Outcome::Renamed, {}};
 }
 
-NamesResult HotSpot::doubleClick(const std::string& path, UnitNames& captions) {
-    NamesResult written;
+Result<> HotSpot::doubleClick(const std::string& path, UnitNames& captions) {
+    Result<> written;
     if (++m_count >= 2) {
         m_count = 0;
         m_phase = !m_phase;
         written = writeNamesFile(path, numbersLine(m_phase ? 17 : 1));
     }
-    const NamesResult loaded = loadunitnames(path, captions);
+    const Result<> loaded = loadunitnames(path, captions);
     return written.ok ? loaded : written;
 }
 

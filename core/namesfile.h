@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/result.h"
 #include "core/unitboard.h"
 
 namespace lw {
@@ -26,12 +27,7 @@ std::string namesLine(const UnitNames& names);
 // The renumbered line, the numbers written bare: "fileok",17,18,...,32.
 std::string numbersLine(int first);
 
-struct NamesResult {
-    bool ok = true;
-    std::string error;  // a write that failed, for a message box
-};
-
-NamesResult writeNamesFile(const std::string& path, std::string_view line);
+Result<> writeNamesFile(const std::string& path, std::string_view line);
 
 // Reads a valid file's names over `names` (slots the file lacks keep theirs);
 // false when the file is missing, unreadable or lacks the marker.
@@ -39,7 +35,7 @@ bool readNamesFile(const std::string& path, UnitNames& names);
 
 // Reads the names file onto the captions, replacing a missing or invalid file
 // by the default one.
-NamesResult loadunitnames(const std::string& path, UnitNames& captions);
+Result<> loadunitnames(const std::string& path, UnitNames& captions);
 
 // Why a name cannot be stored so that it reads back the same, or nothing.
 std::optional<std::string> nameProblem(std::string_view latin1);
@@ -63,7 +59,7 @@ RenameResult renameUnit(const std::string& path, UnitNames& captions, int slot,
 // alternately to 17..32 and back to 1..16; every double-click reloads.
 class HotSpot {
 public:
-    NamesResult doubleClick(const std::string& path, UnitNames& captions);
+    Result<> doubleClick(const std::string& path, UnitNames& captions);
 
     int count() const { return m_count; }
     bool renumbered() const { return m_phase; }

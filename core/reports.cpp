@@ -95,7 +95,7 @@ bool reportAllowed(ReportKind kind, const LogOptions& o) {
     }
 }
 
-AppendResult FileLogSink::append(const std::string& path, std::string_view record) {
+Result<> FileLogSink::append(const std::string& path, std::string_view record) {
     const auto p = pathFromUtf8(path);
     std::error_code ec;
     // Only a regular file can be cut back; devices and pipes are left alone.
@@ -131,17 +131,16 @@ void EventReports::report(ReportKind kind, std::string_view t, std::string_view 
     write(kind, t, d, options.logpath, formatRecord(kind, t, d, pieces));
 }
 
-AppendResult EventReports::quickSave(std::string_view t, std::string_view d,
-                                     std::string_view text) {
+Result<> EventReports::quickSave(std::string_view t, std::string_view d, std::string_view text) {
     ReportPieces pieces;
     pieces.text = text;
     return write(ReportKind::QuickSave, t, d, m_options().logpath,
                  formatRecord(ReportKind::QuickSave, t, d, pieces));
 }
 
-AppendResult EventReports::write(ReportKind kind, std::string_view t, std::string_view d,
-                                 const std::string& path, const std::string& record) {
-    AppendResult r = m_sink.append(path, record);
+Result<> EventReports::write(ReportKind kind, std::string_view t, std::string_view d,
+                             const std::string& path, const std::string& record) {
+    Result<> r = m_sink.append(path, record);
     if (r.ok) {
         ++m_written;
         m_failing = false;

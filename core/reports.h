@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/logoptions.h"
+#include "core/result.h"
 
 namespace lw {
 
@@ -46,24 +47,19 @@ std::string formatRecord(ReportKind kind, std::string_view timeText, std::string
 // Whether the options let a record of this kind be written.
 bool reportAllowed(ReportKind kind, const LogOptions& options);
 
-struct AppendResult {
-    bool ok = true;
-    std::string error;  // why it failed, for the user
-};
-
 // Where records end up. Each append opens, writes and closes: nothing stays
 // open between records.
 class LogSink {
 public:
     virtual ~LogSink() = default;
-    virtual AppendResult append(const std::string& path, std::string_view record) = 0;
+    virtual Result<> append(const std::string& path, std::string_view record) = 0;
 };
 
 // Appends to real files; a record that cannot be written whole is taken back
 // out, so the file never holds half a record.
 class FileLogSink final : public LogSink {
 public:
-    AppendResult append(const std::string& path, std::string_view record) override;
+    Result<> append(const std::string& path, std::string_view record) override;
 };
 
 struct LogFailure {
@@ -101,16 +97,15 @@ public:
 
     // The raw window's quick save: written whatever the options say. Returns
     // the outcome so the window can tell the user at once.
-    AppendResult quickSave(std::string_view timeText, std::string_view dateText,
-                           std::string_view text);
+    Result<> quickSave(std::string_view timeText, std::string_view dateText, std::string_view text);
 
     bool failing() const { return m_failing; }
     std::uint64_t written() const { return m_written; }
     std::uint64_t dropped() const { return m_dropped; }
 
 private:
-    AppendResult write(ReportKind kind, std::string_view timeText, std::string_view dateText,
-                       const std::string& path, const std::string& record);
+    Result<> write(ReportKind kind, std::string_view timeText, std::string_view dateText,
+                   const std::string& path, const std::string& record);
 
     LogSink& m_sink;
     OptionsReader m_options;

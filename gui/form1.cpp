@@ -164,7 +164,7 @@ void Form1::load() {
     move(twips(500, this), twips(20, this));
     Timer2.setInterval(kClockTick);
     Timer2.stop();
-    const NamesResult r = m_session->load();  // every slot absent, then the names
+    const Result<> r = m_session->load();  // every slot absent, then the names
     paint();
     if (!r.ok) namesProblem(r.error);
 }
@@ -173,7 +173,7 @@ void Form1::startremote() {
     std::string error;
     m_raw.Renamecap();
     m_portLost = false;
-    PortResult r = m_services.port->setCommPort(theport);
+    Result<> r = m_services.port->setCommPort(theport);
     if (r.ok) r = m_services.port->setSettings(baud.toStdString() + ",n,8,1");
     if (r.ok) r = m_services.port->setPortOpen(true);
     if (r.ok) {
@@ -280,7 +280,7 @@ void Form1::renameUnit(int slot) {
 
 void Form1::hotSpotDoubleClick() {
     UnitNames captions = namesOf(m_session->board());
-    const NamesResult r = m_hotSpot.doubleClick(m_services.namesPath.toStdString(), captions);
+    const Result<> r = m_hotSpot.doubleClick(m_services.namesPath.toStdString(), captions);
     setNames(m_session->board(), captions);
     showNames();
     if (!r.ok) namesProblem(r.error);

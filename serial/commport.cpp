@@ -47,35 +47,35 @@ CommPort::CommPort(Resolver resolve, QObject* parent)
 
 CommPort::~CommPort() { m_port.close(); }
 
-PortResult CommPort::setCommPort(int n) {
+Result<> CommPort::setCommPort(int n) {
     if (n < kMinPortNumber || n > kMaxPortNumber) {
         m_numberValid = false;
         m_number = n;
-        return PortResult::failure("Invalid Port Number");
+        return Result<>::failure("Invalid Port Number");
     }
-    if (m_port.isOpen()) return PortResult::failure("Port already open");
+    if (m_port.isOpen()) return Result<>::failure("Port already open");
     m_number = n;
     m_numberValid = true;
     return {};
 }
 
-PortResult CommPort::setSettings(const std::string& text) {
+Result<> CommPort::setSettings(const std::string& text) {
     const auto baud = parseLineSettings(text);
-    if (!baud) return PortResult::failure("Invalid port settings \"" + text + "\"");
+    if (!baud) return Result<>::failure("Invalid port settings \"" + text + "\"");
     m_baud = *baud;
     if (m_port.isOpen() && !m_port.setBaudRate(m_baud)) {
-        return PortResult::failure(m_port.errorString().toStdString());
+        return Result<>::failure(m_port.errorString().toStdString());
     }
     return {};
 }
 
-PortResult CommPort::setPortOpen(bool open) {
+Result<> CommPort::setPortOpen(bool open) {
     if (!open) {
         m_port.close();
         return {};
     }
-    if (m_port.isOpen()) return PortResult::failure("Port already open");
-    if (!m_numberValid) return PortResult::failure("Invalid Port Number");
+    if (m_port.isOpen()) return Result<>::failure("Port already open");
+    if (!m_numberValid) return Result<>::failure("Invalid Port Number");
     m_device = m_resolve(m_number);
     m_port.setPortName(m_device);
     m_port.setBaudRate(m_baud);
@@ -86,7 +86,7 @@ PortResult CommPort::setPortOpen(bool open) {
     if (!m_port.open(QIODevice::ReadOnly)) {
         std::string why = m_port.errorString().toStdString();
         m_port.close();
-        return PortResult::failure(why.empty() ? "Cannot open " + m_device.toStdString() : why);
+        return Result<>::failure(why.empty() ? "Cannot open " + m_device.toStdString() : why);
     }
     return {};
 }

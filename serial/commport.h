@@ -34,9 +34,9 @@ public:
     explicit CommPort(Resolver resolve = {}, QObject* parent = nullptr);
     ~CommPort() override;
 
-    PortResult setCommPort(int n) override;
-    PortResult setSettings(const std::string& text) override;
-    PortResult setPortOpen(bool open) override;
+    Result<> setCommPort(int n) override;
+    Result<> setSettings(const std::string& text) override;
+    Result<> setPortOpen(bool open) override;
     bool portOpen() const override;
     std::string input() override;
 

@@ -97,7 +97,7 @@ TEST(MonitorSession, ObserverIsToldOfFailedWritesWithTheWholeRecord) {
     rig.sink.failing = true;
     rig.tick("0iq");
     rig.tick("PK");
-    const lw::AppendResult saved = rig.session.quickSave("x");
+    const lw::Result<> saved = rig.session.quickSave("x");
     EXPECT_FALSE(saved.ok);
     ASSERT_EQ(seen.size(), 3u);
     for (const Seen& s : seen) {
@@ -135,23 +135,23 @@ TEST(MonitorSession, LoadReadsTheNamesOnceTheBoardIsEmpty) {
     port.open = true;
     port.pending.push_back("0iq");  // read by the load's tick
     std::vector<std::string> shownAtRead;
-    lw::MonitorSession session(
-        lw::SessionDeps{.port = port,
-                        .time = time,
-                        .beeper = beeper,
-                        .sink = sink,
-                        .logOptions =
-                            [] {
-                                return lw::LogOptions{1, 1, 1, "log.txt"};
-                            },
-                        .versionChoice = {},
-                        .names =
-                            [&](lw::UnitNames& captions) {
-                                shownAtRead.assign(captions.begin(), captions.end());
-                                captions[0] = "Alpha";
-                                return lw::NamesResult{false, "cannot write"};
-                            }});
-    const lw::NamesResult r = session.load();
+    lw::MonitorSession session(lw::SessionDeps{.port = port,
+                                               .time = time,
+                                               .beeper = beeper,
+                                               .sink = sink,
+                                               .logOptions =
+                                                   [] {
+                                                       return lw::LogOptions{1, 1, 1, "log.txt"};
+                                                   },
+                                               .versionChoice = {},
+                                               .names =
+                                                   [&](lw::UnitNames& captions) {
+                                                       shownAtRead.assign(captions.begin(),
+                                                                          captions.end());
+                                                       captions[0] = "Alpha";
+                                                       return lw::Result<>{false, "cannot write"};
+                                                   }});
+    const lw::Result<> r = session.load();
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error, "cannot write");
     ASSERT_EQ(shownAtRead.size(), 16u);

@@ -99,14 +99,14 @@ TEST(RandomCapture, MangledFilesAreRejectedByLineOrReadConsistently) {
         }
         const auto lines = static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1;
         auto r = lw::parseCapture(text);
-        if (auto* err = std::get_if<lw::CaptureError>(&r)) {
-            ASSERT_GE(err->line, 1) << text;
-            ASSERT_LE(err->line, lines + 1) << text;
-            ASSERT_FALSE(err->message.empty());
+        if (!r.ok) {
+            ASSERT_GE(r.line, 1) << text;
+            ASSERT_LE(r.line, lines + 1) << text;
+            ASSERT_FALSE(r.error.empty());
             continue;
         }
         ++accepted;
-        const auto& cap = std::get<lw::Capture>(r);
+        const auto& cap = r.value;
         std::int64_t last = 0;
         for (const auto& c : cap.chunks) {
             ASSERT_GE(c.offset, last);

@@ -61,7 +61,7 @@ class CheckingSink final : public lw::LogSink {
 public:
     std::uint64_t records = 0;
     std::uint64_t bad = 0;
-    lw::AppendResult append(const std::string&, std::string_view r) override {
+    lw::Result<> append(const std::string&, std::string_view r) override {
         ++records;
         const bool head = r.starts_with("RAW COMM DATA LOG ") || r.starts_with("***NOISE*** ") ||
                           r.starts_with("!!!!!!!!!!! PANIC STOP DETECTED ") ||
@@ -84,8 +84,8 @@ TEST(Soak, ADayOfBusKeepsMemoryFlat) {
     const char* env = std::getenv("LW_SOAK_HOURS");
     const int hours = env ? std::atoi(env) : 24;
     auto parsed = lw::sim::parseScript(kDay);
-    ASSERT_TRUE(std::holds_alternative<lw::sim::Script>(parsed));
-    lw::sim::BusSimulator sim(std::get<lw::sim::Script>(parsed), 20020301, 4800);
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    lw::sim::BusSimulator sim(std::move(parsed.value), 20020301, 4800);
     SimInput port(sim);
     CheckingSink sink;
 

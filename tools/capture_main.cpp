@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     }
     lw::CommPort port(resolve);
     const int n = portNumber ? static_cast<int>(std::min<std::int64_t>(*portNumber, 32767)) : 1;
-    for (const lw::PortResult& r :
+    for (const lw::Result<>& r :
          {port.setCommPort(n), port.setSettings(std::to_string(baud) + ",n,8,1"),
           port.setPortOpen(true)}) {
         if (!r.ok) {

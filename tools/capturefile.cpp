@@ -19,14 +19,14 @@ bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
-std::variant<Capture, CaptureError> parseCapture(std::string_view text) {
+Result<Capture> parseCapture(std::string_view text) {
     Capture cap;
     bool sawMagic = false;
     bool sawStart = false;
     bool inData = false;
     int lineNo = 0;
     std::size_t pos = 0;
-    auto fail = [&](std::string msg) { return CaptureError{lineNo, std::move(msg)}; };
+    auto fail = [&](std::string msg) { return Result<Capture>::failure(std::move(msg), lineNo); };
 
     while (pos < text.size()) {
         std::size_t eol = text.find('\n', pos);
@@ -95,7 +95,7 @@ std::variant<Capture, CaptureError> parseCapture(std::string_view text) {
     ++lineNo;
     if (!sawMagic) return fail("empty capture: expected \"LINEWARDEN-CAPTURE 1\"");
     if (!sawStart) return fail("missing start header");
-    return cap;
+    return Result<Capture>::success(std::move(cap));
 }
 
 std::string headerText(const CivilTime& s, const std::optional<std::string>& version,

@@ -4,9 +4,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
+#include "core/result.h"
 #include "core/timetext.h"
 
 namespace lw {
@@ -27,12 +27,8 @@ struct Capture {
     std::int64_t lastOffset() const { return chunks.empty() ? 0 : chunks.back().offset; }
 };
 
-struct CaptureError {
-    int line = 0;  // 1-based; the line at fault
-    std::string message;
-};
-
-std::variant<Capture, CaptureError> parseCapture(std::string_view text);
+// The capture in a text, or why not and on which line (1-based).
+Result<Capture> parseCapture(std::string_view text);
 
 inline constexpr std::string_view kCaptureMagic = "LINEWARDEN-CAPTURE 1";
 

@@ -54,7 +54,7 @@ public:
 
 class DiscardSink final : public LogSink {
 public:
-    AppendResult append(const std::string&, std::string_view) override { return {}; }
+    Result<> append(const std::string&, std::string_view) override { return {}; }
 };
 
 std::int64_t roundUpToTick(std::int64_t ms) {
@@ -134,7 +134,7 @@ ReplayStats runTimeline(TimedInput& port, const Timeline& line, const ReplayOpti
     LogSink& logTo = opt.logPath.empty() ? static_cast<LogSink&>(discard) : sink;
     auto names = [&opt](UnitNames& captions) {
         if (opt.namesPath) readNamesFile(*opt.namesPath, captions);  // read only, never written
-        return NamesResult{};
+        return Result<>{};
     };
     MonitorSession session(SessionDeps{.port = port,
                                        .time = clock,

@@ -97,11 +97,11 @@ int main(int argc, char** argv) {
     std::ostringstream text;
     text << in.rdbuf();
     auto parsed = lw::parseCapture(text.str());
-    if (auto* err = std::get_if<lw::CaptureError>(&parsed)) {
-        std::cerr << capturePath << ":" << err->line << ": " << err->message << "\n";
+    if (!parsed.ok) {
+        std::cerr << capturePath << ":" << parsed.line << ": " << parsed.error << "\n";
         return 2;
     }
-    const lw::Capture& capture = std::get<lw::Capture>(parsed);
+    const lw::Capture& capture = parsed.value;
 
     std::ofstream boardFile;
     std::ostream* board = nullptr;

@@ -156,11 +156,11 @@ int main(int argc, char** argv) {
         return usage("no scenario named " + scenario + " (try --list)");
     }
     auto parsed = lw::sim::parseScript(text);
-    if (auto* e = std::get_if<lw::sim::ScriptError>(&parsed)) {
-        std::cerr << source << ":" << e->line << ": " << e->message << "\n";
+    if (!parsed.ok) {
+        std::cerr << source << ":" << parsed.line << ": " << parsed.error << "\n";
         return 2;
     }
-    lw::sim::BusSimulator sim(std::get<lw::sim::Script>(parsed), static_cast<std::uint64_t>(seed),
+    lw::sim::BusSimulator sim(std::move(parsed.value), static_cast<std::uint64_t>(seed),
                               static_cast<int>(baud));
 
     std::unique_ptr<Line> line;

@@ -155,7 +155,7 @@ std::vector<std::string_view> builtinScenarioNames() {
     return n;
 }
 
-std::variant<Script, ScriptError> parseScript(std::string_view text) {
+Result<Script> parseScript(std::string_view text) {
     Script script;
     int lineNo = 0;
     std::size_t pos = 0;
@@ -171,7 +171,9 @@ std::variant<Script, ScriptError> parseScript(std::string_view text) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         const auto w = words(line);
         if (w.empty()) continue;
-        auto fail = [&](std::string msg) { return ScriptError{lineNo, std::move(msg)}; };
+        auto fail = [&](std::string msg) {
+            return Result<Script>::failure(std::move(msg), lineNo);
+        };
 
         Event e;
         if (w.size() < 3 || w[0] != "at" || !duration(w[1], e.at)) {
@@ -233,7 +235,7 @@ std::variant<Script, ScriptError> parseScript(std::string_view text) {
     }
     std::stable_sort(script.events.begin(), script.events.end(),
                      [](const Event& a, const Event& b) { return a.at < b.at; });
-    return script;
+    return Result<Script>::success(std::move(script));
 }
 
 char statusCode(UnitState s, bool interlock) {

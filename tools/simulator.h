@@ -6,8 +6,9 @@
 #include <random>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
+
+#include "core/result.h"
 
 namespace lw::sim {
 
@@ -31,11 +32,6 @@ struct Script {
     std::optional<std::int64_t> end;
 };
 
-struct ScriptError {
-    int line = 0;
-    std::string message;
-};
-
 // The scenario language, one command a line ('#' starts a comment):
 //   at TIME unit N|N-M|all STATE [interlock]   STATE: off film-in start run
 //                                               ending no-film fail-presence fail-motion
@@ -45,7 +41,7 @@ struct ScriptError {
 //   at TIME noise PER_MILLE
 //   at TIME end
 // TIME and LENGTH: 250ms, 10s, 3m, or a bare number of milliseconds.
-std::variant<Script, ScriptError> parseScript(std::string_view text);
+Result<Script> parseScript(std::string_view text);
 
 // The scenarios that come with the simulator, by name.
 std::optional<std::string_view> builtinScenario(std::string_view name);

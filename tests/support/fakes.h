@@ -44,7 +44,7 @@ public:
     std::vector<Entry> entries;
     bool failing = false;
 
-    lw::AppendResult append(const std::string& path, std::string_view record) override {
+    lw::Result<> append(const std::string& path, std::string_view record) override {
         if (failing) return {false, "disk on fire"};
         entries.push_back({path, std::string(record)});
         return {};

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "core/busport.h"
+#include "core/busprotocol.h"
 #include "core/timetext.h"
 #include "gui/form1.h"
 #include "gui/form2.h"
@@ -30,18 +31,18 @@ public:
     };
     explicit FakeSerial(std::shared_ptr<Shared> s) : m(std::move(s)) {}
 
-    lw::PortResult setCommPort(int n) override {
-        if (n < 1) return lw::PortResult::failure("Invalid Port Number");
+    lw::Result<> setCommPort(int n) override {
+        if (n < 1) return lw::Result<>::failure("Invalid Port Number");
         m->number = n;
         return {};
     }
-    lw::PortResult setSettings(const std::string& t) override {
-        if (!lw::parseLineSettings(t)) return lw::PortResult::failure("Invalid port settings");
+    lw::Result<> setSettings(const std::string& t) override {
+        if (!lw::parseLineSettings(t)) return lw::Result<>::failure("Invalid port settings");
         m->settings = t;
         return {};
     }
-    lw::PortResult setPortOpen(bool open) override {
-        if (open && m->failOpen) return lw::PortResult::failure(m->openError);
+    lw::Result<> setPortOpen(bool open) override {
+        if (open && m->failOpen) return lw::Result<>::failure(m->openError);
         m->open = open;
         return {};
     }

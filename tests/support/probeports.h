@@ -19,16 +19,16 @@ public:
     std::string baud;
     bool served = false;
 
-    lw::PortResult setCommPort(int p) override {
+    lw::Result<> setCommPort(int p) override {
         n = p;
         return {};
     }
-    lw::PortResult setSettings(const std::string& s) override {
+    lw::Result<> setSettings(const std::string& s) override {
         baud = s.substr(0, s.find(','));
         return {};
     }
-    lw::PortResult setPortOpen(bool o) override {
-        if (o && !opens[n]) return lw::PortResult::failure("No such file or directory");
+    lw::Result<> setPortOpen(bool o) override {
+        if (o && !opens[n]) return lw::Result<>::failure("No such file or directory");
         if (o) log.push_back(std::to_string(n) + "@" + baud);
         open = o;
         served = false;
