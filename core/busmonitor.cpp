@@ -221,7 +221,7 @@ void BusMonitor::decoderTick() {
     }
 }
 
-void BusMonitor::clockTick() { lw::clockTick(m_board, m_deps.time.secondsText()); }
+void BusMonitor::clockTick() { lw::clockTick(m_board, m_deps.time.stamp().seconds); }
 
 void BusMonitor::blinkTick() { lw::blinkTick(m_board); }
 

@@ -9,6 +9,9 @@ std::string secondsOfTime(std::string_view t) {
     return std::string(t.substr(colon + 1, 2));
 }
 
-std::string TimeSource::secondsText() { return secondsOfTime(timeText()); }
+TimeSource::Stamp stampOf(std::string timeText, std::string dateText) {
+    std::string seconds = secondsOfTime(timeText);
+    return {std::move(timeText), std::move(dateText), std::move(seconds)};
+}
 
 }  // namespace lw

@@ -54,6 +54,4 @@ std::string dateText(const CivilTime& t) {
     return std::to_string(t.month) + '/' + std::to_string(t.day) + '/' + std::to_string(t.year);
 }
 
-std::string ManualTime::secondsText() { return twoDigits(m_now.second); }
-
 }  // namespace lw

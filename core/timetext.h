@@ -38,9 +38,7 @@ public:
     void advance(std::int64_t ms) { m_now = addMilliseconds(m_now, ms); }
     const CivilTime& now() const { return m_now; }
 
-    std::string timeText() override { return lw::timeText(m_now); }
-    std::string dateText() override { return lw::dateText(m_now); }
-    std::string secondsText() override;
+    Stamp stamp() override { return stampOf(lw::timeText(m_now), lw::dateText(m_now)); }
 
 private:
     CivilTime m_start;

@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 
-#include "core/textutil.h"
 #include "core/timetext.h"
 
 namespace lw::gui {
@@ -16,13 +15,9 @@ CivilTime nowCivil() {
 }
 }  // namespace
 
-std::string LocalTime::timeText() { return lw::timeText(nowCivil()); }
-std::string LocalTime::dateText() { return lw::dateText(nowCivil()); }
 TimeSource::Stamp LocalTime::stamp() {
     const CivilTime now = nowCivil();
-    return {lw::timeText(now), lw::dateText(now)};
+    return stampOf(lw::timeText(now), lw::dateText(now));
 }
-
-std::string LocalTime::secondsText() { return twoDigits(QTime::currentTime().second()); }
 
 }  // namespace lw::gui
