@@ -73,6 +73,27 @@ void Pty::closeSlave() {
     m_slave = -1;
 }
 
+int Pty::lineSpeed() const {
+    termios t{};
+    if (m_master < 0 || ::tcgetattr(m_master, &t) != 0) return 0;
+    switch (::cfgetispeed(&t)) {
+        case B1200:
+            return 1200;
+        case B2400:
+            return 2400;
+        case B4800:
+            return 4800;
+        case B9600:
+            return 9600;
+        case B19200:
+            return 19200;
+        case B38400:
+            return 38400;
+        default:
+            return 0;
+    }
+}
+
 void Pty::closeMaster() {
     if (m_master >= 0) ::close(m_master);
     m_master = -1;

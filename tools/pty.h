@@ -34,6 +34,8 @@ public:
     void closeSlave();
     // The bus side goes away: the slave sees a hang-up.
     void closeMaster();
+    // The speed the slave side's program set, in baud (0 when unknown).
+    int lineSpeed() const;
 
 private:
     int m_master = -1;

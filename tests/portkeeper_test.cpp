@@ -1,0 +1,186 @@
+// Automatic reopening against pseudo-terminals the test makes and unmakes
+// itself, behind a fixed path as a USB adapter's udev link would be.
+#include "serial/portkeeper.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "serial/commport.h"
+#include "tools/pty.h"
+
+using lw::CommPort;
+using lw::PortKeeper;
+using State = lw::PortKeeper::State;
+
+namespace {
+
+// Reads as the decoder tick does, every 100 ms, until `want` came.
+std::string readUntil(CommPort& port, std::size_t want, int timeoutMs) {
+    std::string got;
+    QElapsedTimer t;
+    t.start();
+    while (got.size() < want && t.elapsed() < timeoutMs) {
+        QTest::qWait(100);
+        got += port.input();
+    }
+    return got;
+}
+
+// Reads every 100 ms until the keeper reaches `s`.
+bool readUntilState(CommPort& port, const PortKeeper& keeper, State s, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (keeper.state() != s && t.elapsed() < timeoutMs) {
+        QTest::qWait(100);
+        port.input();
+    }
+    return keeper.state() == s;
+}
+
+}  // namespace
+
+class PortKeeperTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() {
+        QVERIFY(m_dir.isValid());
+        m_link = m_dir.filePath(QStringLiteral("kx40bus"));
+        QVERIFY(plugIn());
+        m_port = std::make_unique<CommPort>([this](int) { return m_link; });
+        m_keeper = std::make_unique<PortKeeper>(*m_port);
+    }
+    void cleanup() {
+        m_keeper.reset();
+        m_port.reset();
+        unplug();
+    }
+
+    void lostDeviceIsToldOnceAndReopenedWhenItComesBack() {
+        QSignalSpy changes(m_keeper.get(), &PortKeeper::stateChanged);
+        QVERIFY(m_keeper->open(1, "4800,n,8,1").ok);
+        QCOMPARE(m_keeper->state(), State::Open);
+        QCOMPARE(m_keeper->device(), m_link);
+        m_pty.write("0iq");
+        QCOMPARE(readUntil(*m_port, 3, 3000), std::string("0iq"));
+
+        unplug();
+        QVERIFY(readUntilState(*m_port, *m_keeper, State::Lost, 3000));
+        QVERIFY(!m_port->portOpen());
+        const QString why = m_keeper->reason();
+        qInfo("lost: %s", qPrintable(why));
+        QVERIFY(!why.isEmpty());
+        QVERIFY(why != QStringLiteral("Unknown error"));
+
+        // Several retries pass with the device away: still told only once.
+        QTest::qWait(4500);
+        QVERIFY(m_keeper->attempts() >= 2);
+        QCOMPARE(m_keeper->state(), State::Lost);
+        QVERIFY(!m_keeper->reason().isEmpty());
+        QCOMPARE(changes.count(), 2);
+
+        // Back at the same path: reopened within a retry period, bytes resume.
+        QVERIFY(plugIn());
+        QElapsedTimer t;
+        t.start();
+        QTRY_COMPARE_WITH_TIMEOUT(m_keeper->state(), State::Open, 3000);
+        QVERIFY(t.elapsed() <= PortKeeper::kRetryPeriod.count() + 500);
+        QVERIFY(m_keeper->reason().isEmpty());
+        QVERIFY(m_port->portOpen());
+        m_pty.write("1ju");
+        QCOMPARE(readUntil(*m_port, 3, 3000), std::string("1ju"));
+
+        QCOMPARE(changes.count(), 3);
+        const QList<State> seen{changes.at(0).at(0).value<State>(),
+                                changes.at(1).at(0).value<State>(),
+                                changes.at(2).at(0).value<State>()};
+        QCOMPARE(seen, (QList<State>{State::Open, State::Lost, State::Open}));
+        QCOMPARE(changes.at(1).at(1).toString(), why);
+
+        // The reopened port is still listen-only.
+        QTest::qWait(50);
+        QCOMPARE(m_pty.readAvailable(), std::string());
+    }
+
+    void reopensWithTheSameLineFormat() {
+        QVERIFY(m_keeper->open(1, "1200,n,8,1").ok);
+        unplug();
+        QVERIFY(readUntilState(*m_port, *m_keeper, State::Lost, 3000));
+        // The pty reports the speed its reader set; a reopen must set 1200 again.
+        QVERIFY(plugIn());
+        QTRY_COMPARE_WITH_TIMEOUT(m_keeper->state(), State::Open, 3000);
+        QCOMPARE(m_pty.lineSpeed(), 1200);
+    }
+
+    void firstOpenFailurePolicies() {
+        unplug();
+        const auto strict = m_keeper->open(1, "4800,n,8,1");
+        QVERIFY(!strict.ok);
+        QCOMPARE(m_keeper->state(), State::Closed);
+        QVERIFY(!m_keeper->reason().isEmpty());
+        QTest::qWait(2500);
+        QCOMPARE(m_keeper->attempts(), 0);  // nothing retried
+
+        const auto patient = m_keeper->open(1, "4800,n,8,1", PortKeeper::FirstOpen::KeepTrying);
+        QVERIFY(!patient.ok);
+        QCOMPARE(m_keeper->state(), State::Lost);
+        QVERIFY(plugIn());
+        QTRY_COMPARE_WITH_TIMEOUT(m_keeper->state(), State::Open, 3000);
+        m_pty.write("2iz");
+        QCOMPARE(readUntil(*m_port, 3, 3000), std::string("2iz"));
+    }
+
+    void closeStopsTheRetries() {
+        QVERIFY(m_keeper->open(1, "4800,n,8,1").ok);
+        unplug();
+        QVERIFY(readUntilState(*m_port, *m_keeper, State::Lost, 3000));
+        m_keeper->close();
+        QCOMPARE(m_keeper->state(), State::Closed);
+        QVERIFY(plugIn());
+        QTest::qWait(2500);
+        QCOMPARE(m_keeper->state(), State::Closed);
+        QVERIFY(!m_port->portOpen());
+        QCOMPARE(m_keeper->attempts(), 0);
+    }
+
+    void badSettingsAreNotRetried() {
+        // Waiting cannot mend a line format or number the port rejects.
+        for (const auto& [number, settings] :
+             {std::pair{1, std::string(",n,8,1")}, std::pair{0, std::string("4800,n,8,1")}}) {
+            const auto r = m_keeper->open(number, settings, PortKeeper::FirstOpen::KeepTrying);
+            QVERIFY(!r.ok);
+            QCOMPARE(m_keeper->state(), State::Closed);
+            QVERIFY(!m_keeper->reason().isEmpty());
+        }
+        QTest::qWait(2500);
+        QCOMPARE(m_keeper->attempts(), 0);
+        QVERIFY(!m_port->portOpen());
+    }
+
+private:
+    // A fresh pair behind the fixed link.
+    bool plugIn() {
+        m_pty = lw::Pty();
+        if (!m_pty.create()) return false;
+        QFile::remove(m_link);
+        return QFile::link(QString::fromStdString(m_pty.slavePath()), m_link);
+    }
+    // The adapter goes: its node disappears and the line hangs up.
+    void unplug() {
+        QFile::remove(m_link);
+        m_pty.closeSlave();
+        m_pty.closeMaster();
+    }
+
+    QTemporaryDir m_dir;
+    QString m_link;
+    lw::Pty m_pty;
+    std::unique_ptr<CommPort> m_port;
+    std::unique_ptr<PortKeeper> m_keeper;
+};
+
+QTEST_GUILESS_MAIN(PortKeeperTest)
+#include "portkeeper_test.moc"
