@@ -4,6 +4,7 @@
 
 #include "core/beeper.h"
 #include "core/busport.h"
+#include "core/busprotocol.h"
 #include "core/showclock.h"
 #include "core/timesource.h"
 #include "core/unitdisplay.h"
@@ -12,46 +13,15 @@ namespace lw {
 
 namespace {
 
-struct CodeMeaning {
-    char code;
-    std::string_view word;
-    std::string_view cause;
-};
-
-constexpr std::array<CodeMeaning, 14> kCodes{{
-    {'q', "START", ""},
-    {'Q', "START INT", ""},
-    {'l', "NO FILM", ""},
-    {'L', "NO FILM INT", ""},
-    {'z', "FILM IN", ""},
-    {'Z', "FILM IN INT", ""},
-    {'n', "SHOW ENDING", ""},
-    {'N', "SHOW ENDING INT", ""},
-    {'u', "SHOW RUN", ""},
-    {'U', "SHOW RUN INT", ""},
-    {'h', "FAIL", " PRESENCE "},
-    {'H', "FAIL INT", " PRESENCE "},
-    {'m', "FAIL", " MOTION "},
-    {'M', "FAIL INT", " MOTION "},
-}};
-
 constexpr std::array<signed char, 256> makeCodeTable() {
     std::array<signed char, 256> t{};
     t.fill(-1);
-    for (std::size_t i = 0; i < kCodes.size(); ++i) {
-        t[static_cast<unsigned char>(kCodes[i].code)] = static_cast<signed char>(i);
+    for (std::size_t i = 0; i < kStatusCodes.size(); ++i) {
+        t[static_cast<unsigned char>(kStatusCodes[i].code)] = static_cast<signed char>(i);
     }
     return t;
 }
 constexpr auto kCodeOf = makeCodeTable();
-
-constexpr std::array<bool, 256> makeKnownTable() {
-    std::array<bool, 256> t{};
-    constexpr std::string_view known = "0123456789:;<=>?ijvwIJVWXqQlLzZnNuUhHmMTPKRFfSs";
-    for (char c : known) t[static_cast<unsigned char>(c)] = true;
-    return t;
-}
-constexpr auto kKnown = makeKnownTable();
 
 constexpr int kPresenceTicks = 30;
 constexpr int kRemoteTicks = 6;
@@ -67,18 +37,14 @@ bool containsPanicPair(std::string_view b) {
     return false;
 }
 
-bool singlePVersion(const std::string& v) { return v == "KX40JV-10" || v == "HUB7"; }
-
 }  // namespace
-
-bool isKnownBusChar(unsigned char c) { return kKnown[c]; }
 
 BusMonitor::BusMonitor(MonitorDeps deps) : m_deps(std::move(deps)) { fillTables(); }
 
 void BusMonitor::fillTables() {
     for (int i = 0; i < kSlots; ++i)
-        m_board.addrchar[static_cast<std::size_t>(i)] = static_cast<char>(0x30 + i);
-    m_board.tagchar = {'i', 'j', 'v', 'w', 'I', 'J', 'V', 'W', 'X'};
+        m_board.addrchar[static_cast<std::size_t>(i)] = addressOf(i + 1);
+    std::copy(kTags.begin(), kTags.end(), m_board.tagchar.begin());
     m_slotOf.fill(-1);
     m_isTag.fill(false);
     for (int i = 0; i < kSlots; ++i) {
@@ -159,7 +125,7 @@ void BusMonitor::decoderTick() {
     }
 
     // 5. Master remote.
-    if (buf.find('T') != std::string::npos) m_dec.remoteticks = kRemoteTicks;
+    if (buf.find(kMasterRemote) != std::string::npos) m_dec.remoteticks = kRemoteTicks;
     if (m_dec.remoteticks > 0) {
         m_board.shape3 = colours::red;
         m_board.label1Colour = colours::highlight;
@@ -179,7 +145,7 @@ void BusMonitor::decoderTick() {
     for (std::size_t i = 0; i < kSlots; ++i) {
         UnitSlot& s = m_board.slots[i];
         if (codeAt[i] >= 0) {
-            const CodeMeaning& m = kCodes[static_cast<std::size_t>(codeAt[i])];
+            const StatusCode& m = kStatusCodes[static_cast<std::size_t>(codeAt[i])];
             s.unitstatus = m.word;
             if (!m.cause.empty()) s.failcause = m.cause;
             s.presence = kPresenceTicks;
@@ -196,11 +162,11 @@ void BusMonitor::decoderTick() {
     // 8. Character scan: single-P panics and noise, in buffer order.
     for (const char ch : buf) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c == 'P') {
+        if (c == kSinglePanic) {
             if (singlePVersion(m_deps.versionChoice ? m_deps.versionChoice() : std::string{})) {
                 panic(t, d);
             }
-        } else if (!kKnown[c]) {
+        } else if (!isKnownBusChar(c)) {
             if (m_board.noiseLit()) {
                 ReportPieces p;
                 p.buffer = buf;

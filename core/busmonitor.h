@@ -68,7 +68,4 @@ private:
     std::array<bool, 256> m_isTag{};
 };
 
-// True for the 47 characters the protocol uses.
-bool isKnownBusChar(unsigned char c);
-
 }  // namespace lw

@@ -5,10 +5,34 @@
 
 namespace lw {
 
+namespace {
+
+constexpr std::array<bool, 256> makeKnownTable() {
+    std::array<bool, 256> t{};
+    for (char c : kKnownChars) t[static_cast<unsigned char>(c)] = true;
+    return t;
+}
+constexpr auto kKnown = makeKnownTable();
+
+}  // namespace
+
+bool isKnownBusChar(unsigned char c) { return kKnown[c]; }
+
+std::string baudForVersion(std::string_view v) {
+    return std::string(v == "HUBQV-2" || v == "KX40QV-2" ? kFastBaud : kSlowBaud);
+}
+
+bool singlePVersion(std::string_view v) { return v == "KX40JV-10" || v == "HUB7"; }
+
+std::string lineSettings(std::string_view baud) {
+    std::string out(baud);
+    out += kLineFrame;
+    return out;
+}
+
 std::optional<int> parseLineSettings(std::string_view text) {
-    constexpr std::string_view kFrame = ",n,8,1";
-    if (!text.ends_with(kFrame)) return std::nullopt;
-    const std::string_view speed = text.substr(0, text.size() - kFrame.size());
+    if (!text.ends_with(kLineFrame)) return std::nullopt;
+    const std::string_view speed = text.substr(0, text.size() - kLineFrame.size());
     if (speed.empty()) return std::nullopt;
     int baud = 0;
     const auto r = std::from_chars(speed.data(), speed.data() + speed.size(), baud);

@@ -68,10 +68,6 @@ std::optional<double> readValue(std::string_view text) {
 
 }  // namespace
 
-std::string baudForVersion(std::string_view v) {
-    return (v == "HUBQV-2" || v == "KX40QV-2") ? "4800" : "1200";
-}
-
 double numericValue(std::string_view text) { return readValue(text).value_or(HUGE_VAL); }
 
 std::optional<std::int16_t> portNumberFromText(std::string_view text) {

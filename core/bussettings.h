@@ -7,9 +7,6 @@
 
 namespace lw {
 
-// "4800" for exactly "HUBQV-2" or "KX40QV-2", "1200" for any other text.
-std::string baudForVersion(std::string_view versionChoice);
-
 // The port number a port choice text stands for: its numeric value read from
 // the start (blanks, tabs and line feeds ignored anywhere; &H and &O prefixes;
 // exponents), rounded to the nearest integer with halves to even. Nothing

@@ -1,6 +1,7 @@
 #include "core/masterdetection.h"
 
 #include "core/busport.h"
+#include "core/busprotocol.h"
 
 namespace lw {
 
@@ -20,11 +21,11 @@ MasterDetection::Outcome MasterDetection::probemaster(SerialPortOps& port,
                                                       const std::function<bool()>& dwell,
                                                       const std::function<void()>& slowHit) {
     Outcome found;
-    for (const char* baud : {"4800", "1200"}) {
+    for (const std::string_view baud : {kFastBaud, kSlowBaud}) {
         for (int n = 1; n <= kScannedPorts; ++n) {
             if (portok[static_cast<std::size_t>(n)] != 1) continue;
             port.setCommPort(n);
-            port.setSettings(std::string(baud) + ",n,8,1");
+            port.setSettings(lineSettings(baud));
             if (!port.setPortOpen(true).ok) continue;  // taken since the scan: no hit
             if (!dwell()) {
                 port.setPortOpen(false);
@@ -36,12 +37,12 @@ MasterDetection::Outcome MasterDetection::probemaster(SerialPortOps& port,
             for (int reads = 0; reads < 256; ++reads) {
                 const std::string in = port.input();
                 if (in.empty()) break;
-                heard = heard || in.find('T') != std::string::npos;
+                heard = heard || in.find(kMasterRemote) != std::string::npos;
             }
             if (heard) {
-                found.baud = baud;
+                found.baud = std::string(baud);
                 found.port = n;
-                if (found.baud == "1200" && slowHit) slowHit();
+                if (baud == kSlowBaud && slowHit) slowHit();
             }
             port.setPortOpen(false);
         }

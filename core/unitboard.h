@@ -4,16 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include "core/busprotocol.h"
 #include "core/colour.h"
 
 namespace lw {
 
 inline constexpr int kSlots = 16;
-
-// Decoded status words.
-namespace status {
-inline constexpr std::string_view notThere = "NOT THERE";
-}
 
 // One unit's block on the board, plus the decoder and clock state behind it.
 struct UnitSlot {

@@ -15,16 +15,16 @@ struct Decoded {
 };
 
 Decoded classify(std::string_view s) {
-    constexpr std::string_view kInt = " INT";
+    constexpr std::string_view kInt = status::interlock;
     const bool interlock = s.size() > kInt.size() && s.ends_with(kInt);
     const std::string_view base = interlock ? s.substr(0, s.size() - kInt.size()) : s;
-    if (base == "NOT THERE" && !interlock) return {Row::NotThere, false};
-    if (base == "START") return {Row::Start, interlock};
-    if (base == "NO FILM") return {Row::NoFilm, interlock};
-    if (base == "FILM IN") return {Row::FilmIn, interlock};
-    if (base == "SHOW ENDING") return {Row::ShowEnding, interlock};
-    if (base == "SHOW RUN") return {Row::ShowRun, interlock};
-    if (base == "FAIL") return {Row::Fail, interlock};
+    if (base == status::notThere && !interlock) return {Row::NotThere, false};
+    if (base == status::start) return {Row::Start, interlock};
+    if (base == status::noFilm) return {Row::NoFilm, interlock};
+    if (base == status::filmIn) return {Row::FilmIn, interlock};
+    if (base == status::showEnding) return {Row::ShowEnding, interlock};
+    if (base == status::showRun) return {Row::ShowRun, interlock};
+    if (base == status::fail) return {Row::Fail, interlock};
     return {Row::Unknown, false};
 }
 

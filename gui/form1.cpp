@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QMouseEvent>
 
+#include "core/busprotocol.h"
 #include "core/bussettings.h"
 #include "gui/form2.h"
 #include "gui/form3.h"
@@ -174,7 +175,7 @@ void Form1::startremote() {
     m_raw.Renamecap();
     m_portLost = false;
     Result<> r = m_services.port->setCommPort(theport);
-    if (r.ok) r = m_services.port->setSettings(baud.toStdString() + ",n,8,1");
+    if (r.ok) r = m_services.port->setSettings(lineSettings(baud.toStdString()));
     if (r.ok) r = m_services.port->setPortOpen(true);
     if (r.ok) {
         Timer1.start(kDecoderTick);

@@ -8,6 +8,7 @@
 #include <QMdiArea>
 #include <QPushButton>
 
+#include "core/busprotocol.h"
 #include "gui/form5.h"
 #include "gui/twips.h"
 
@@ -33,10 +34,9 @@ Form4::Form4(Form5& progress, QWidget* parent) : QMdiSubWindow(parent), m_progre
     place(Label3, "Label3", -120, 90, 2295, 615);
     Combo2 = new QComboBox(c);
     Combo2->setEditable(true);
-    Combo2->addItems({QStringLiteral("HUBQV-2"), QStringLiteral("KX40QV-2"), QStringLiteral("HUB8"),
-                      QStringLiteral("KX40JV-11"), QStringLiteral("HUB7"),
-                      QStringLiteral("KX40JV-10")});
-    Combo2->setEditText(QStringLiteral("HUBQV-2"));
+    for (const std::string_view v : kVersions)
+        Combo2->addItem(QString::fromLatin1(v.data(), v.size()));
+    Combo2->setEditText(QString::fromLatin1(kDefaultVersion.data(), kDefaultVersion.size()));
     place(Combo2, "Combo2", 1980, 180, 2235, 0);
     Label2 = new QLabel(QStringLiteral("COMPUTER'S COMMPORT#"), c);
     place(Label2, "Label2", 90, 810, 1995, 630);

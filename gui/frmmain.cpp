@@ -12,6 +12,7 @@
 #include <QStatusBar>
 #include <QTime>
 
+#include "core/busprotocol.h"
 #include "core/bussettings.h"
 #include "gui/form2.h"
 #include "gui/form3.h"

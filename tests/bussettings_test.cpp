@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/busprotocol.h"
+
 namespace {
 
 TEST(BusConfig, BaudFollowsTheVersionExactly) {

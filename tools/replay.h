@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/busport.h"
+#include "core/busprotocol.h"
 #include "core/monitorsession.h"
 #include "core/reports.h"
 #include "tools/capturefile.h"
@@ -31,8 +32,6 @@ struct ReplayStats {
     std::uint64_t recordsDropped = 0;
     std::uint64_t beeps = 0;
 };
-
-inline constexpr std::string_view kDefaultVersion = "HUBQV-2";
 
 // A bus port on a virtual timeline: input() hands out what arrived up to the
 // time last set, at most a receive buffer's worth a read.

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "core/busmonitor.h"
+#include "core/busprotocol.h"
 #include "core/textutil.h"
 
 namespace lw::sim {
@@ -188,7 +188,7 @@ Result<Script> parseScript(std::string_view text) {
             e.on = w[3] == "on";
         } else if (what == "panic" && w.size() == 4 && (w[3] == "pk" || w[3] == "p")) {
             e.kind = Event::Kind::Panic;
-            e.panic = w[3] == "pk" ? "PK" : "P";
+            e.panic = w[3] == "pk" ? std::string(kPanicStop) : std::string(1, kSinglePanic);
         } else if (what == "noise" && w.size() == 4) {
             std::int64_t pm = 0;
             if (!parseDecimal(w[3], pm) || pm > 1000)
@@ -244,28 +244,28 @@ char statusCode(UnitState s, bool interlock) {
         case UnitState::Off:
             return 0;
         case UnitState::FilmIn:
-            c = 'z';
+            c = code::filmIn;
             break;
         case UnitState::Start:
-            c = 'q';
+            c = code::start;
             break;
         case UnitState::Run:
-            c = 'u';
+            c = code::showRun;
             break;
         case UnitState::Ending:
-            c = 'n';
+            c = code::showEnding;
             break;
         case UnitState::NoFilm:
-            c = 'l';
+            c = code::noFilm;
             break;
         case UnitState::FailPresence:
-            c = 'h';
+            c = code::failPresence;
             break;
         case UnitState::FailMotion:
-            c = 'm';
+            c = code::failMotion;
             break;
     }
-    return interlock ? static_cast<char>(c - 'a' + 'A') : c;
+    return interlock ? interlocked(c) : c;
 }
 
 BusSimulator::BusSimulator(Script script, std::uint64_t seed, int baud)
@@ -321,7 +321,7 @@ bool BusSimulator::refill() {
                 return u.state != UnitState::Off;
             });
             if (m_remote && (anyUnit || m_now - m_lastRemote >= kQuietRemoteMs)) {
-                m_pending += 'T';
+                m_pending += kMasterRemote;
                 m_lastRemote = m_now;
                 break;
             }
@@ -330,9 +330,8 @@ bool BusSimulator::refill() {
         const Unit& u = m_units[static_cast<std::size_t>(slot)];
         const char code = statusCode(u.state, u.interlock);
         if (!code) continue;
-        static constexpr std::string_view tags = "ijvwIJVWX";
-        m_pending += static_cast<char>('0' + slot);
-        m_pending += tags[random(tags.size())];
+        m_pending += addressOf(slot + 1);
+        m_pending += kTags[random(kTags.size())];
         m_pending += code;
         break;
     }
