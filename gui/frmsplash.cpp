@@ -8,10 +8,18 @@
 #include <QPainterPath>
 #include <QPixmap>
 
+#include "core/version.h"
 #include "gui/twips.h"
 #include "gui/userdialogs.h"
 
 namespace lw::gui {
+
+namespace {
+QString programVersion() {
+    return QString::fromLatin1(kProgramVersion.data(),
+                               static_cast<qsizetype>(kProgramVersion.size()));
+}
+}  // namespace
 
 QPixmap frmSplash::picture() {
     QPixmap pix(200, 83);
@@ -114,7 +122,8 @@ frmSplash::frmSplash(UserDialogs& dialogs, std::function<void()> onUnload, QWidg
     mid.setPointSizeF(18);
     mid.setBold(true);
     Label2->setFont(mid);
-    Label3 = label("Label3", QStringLiteral("v1.1.8"), in(5265, 2745, 615, 225), caption);
+    Label3 =
+        label("Label3", QStringLiteral("v") + programVersion(), in(5265, 2745, 615, 225), caption);
     for (QLabel* l : {Image1, Label1, Label2, Label3}) l->installEventFilter(this);
 
     resize(twipsSize(5955, 3210, this));
@@ -140,7 +149,7 @@ void frmSplash::versionDoubleClick() {
     if (++doubleClicks > 1) {
         Timer1.stop();
         m_dialogs.information(QStringLiteral("This Program Was Last Updated On 3-1-2002"),
-                              QStringLiteral("VERSION 1.1.8"));
+                              QStringLiteral("VERSION ") + programVersion());
         doubleClicks = 0;
         Timer1.start();
     }

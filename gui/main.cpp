@@ -2,7 +2,9 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "core/version.h"
 #include "gui/approot.h"
 #include "gui/frmmain.h"
 #include "serial/commport.h"
@@ -10,7 +12,7 @@
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--version")) {
-            std::puts("linewarden 1.1.8");
+            std::printf("linewarden %s\n", std::string(lw::kProgramVersion).c_str());
             return 0;
         }
         if (!std::strcmp(argv[i], "--help")) {
@@ -22,7 +24,8 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(lw::settingsApplication());
-    QApplication::setApplicationVersion(QStringLiteral("1.1.8"));
+    QApplication::setApplicationVersion(
+        QString::fromLatin1(lw::kProgramVersion.data(), lw::kProgramVersion.size()));
     lw::gui::AppRoot root;
     root.mainWindow().show();
     return app.exec();

@@ -41,44 +41,32 @@ int main(int argc, char** argv) {
     bool haveVersion = false;
     std::int64_t baud = 4800, duration = 0;
 
-    std::vector<std::string> args(argv + 1, argv + argc);
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= args.size()) return std::nullopt;
-            return args[++i];
-        };
-        if (a == "--help" || a == "-h") {
-            std::cout << kUsage;
-            return 0;
-        } else if (a == "--version") {
-            std::cout << "linewarden-capture 1.1.8\n";
-            return 0;
-        } else if (a == "--port") {
-            const auto v = value();
-            portNumber = v ? lw::tools::wholeNumber(*v) : std::nullopt;
+    lw::tools::ArgReader args(argc, argv);
+    while (args.next()) {
+        const std::string& a = args.current();
+        if (auto done = lw::tools::standardAnswer(a, "linewarden-capture", kUsage)) return *done;
+        if (a == "--port") {
+            portNumber = args.number();
             if (!portNumber) return usage("--port needs a number");
         } else if (a == "--device") {
-            const auto v = value();
+            const auto v = args.value();
             if (!v || v->empty()) return usage("--device needs a path");
             device = *v;
         } else if (a == "--baud") {
-            const auto v = value();
-            const auto n = v ? lw::tools::wholeNumber(*v) : std::nullopt;
+            const auto n = args.number();
             if (!n || (*n != 4800 && *n != 1200)) return usage("--baud is 4800 or 1200");
             baud = *n;
         } else if (a == "--software-version") {
-            const auto v = value();
+            const auto v = args.value();
             if (!v) return usage("--software-version needs a value");
             version = *v;
             haveVersion = true;
         } else if (a == "--out") {
-            const auto v = value();
+            const auto v = args.value();
             if (!v || v->empty()) return usage("--out needs a file");
             out = *v;
         } else if (a == "--duration") {
-            const auto v = value();
-            const auto n = v ? lw::tools::wholeNumber(*v) : std::nullopt;
+            const auto n = args.number();
             if (!n) return usage("--duration needs seconds");
             duration = *n;
         } else {

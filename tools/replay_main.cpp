@@ -34,27 +34,22 @@ int usageError(const std::string& msg) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string_view> args(argv + 1, argv + argc);
+    lw::tools::ArgReader args(argc, argv);
     lw::ReplayOptions opt;
     std::string capturePath;
     std::string boardPath;
     bool haveCapture = false;
 
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view a = args[i];
+    while (args.next()) {
+        const std::string& a = args.current();
         auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) return false;
-            out = std::string(args[++i]);
-            return true;
+            const auto v = args.value();
+            if (v) out = *v;
+            return v.has_value();
         };
         std::string v;
-        if (a == "--help" || a == "-h") {
-            std::cout << kUsage;
-            return 0;
-        } else if (a == "--version") {
-            std::cout << "linewarden-replay 1.1.8\n";
-            return 0;
-        } else if (a == "--raw") {
+        if (auto done = lw::tools::standardAnswer(a, "linewarden-replay", kUsage)) return *done;
+        if (a == "--raw") {
             opt.raw = true;
         } else if (a == "--noise") {
             opt.noise = true;
@@ -79,9 +74,9 @@ int main(int argc, char** argv) {
             }
             opt.untilMs = ms;
         } else if (a.starts_with("--")) {
-            return usageError("unknown option " + std::string(a));
+            return usageError("unknown option " + a);
         } else if (!haveCapture) {
-            capturePath = std::string(a);
+            capturePath = a;
             haveCapture = true;
         } else {
             return usageError("only one capture file");

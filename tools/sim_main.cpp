@@ -86,27 +86,18 @@ int main(int argc, char** argv) {
     std::int64_t baud = 4800, seed = 1, speed = 1, duration = 0;
     bool loop = false;
 
-    std::vector<std::string> args(argv + 1, argv + argc);
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= args.size()) return std::nullopt;
-            return args[++i];
-        };
+    lw::tools::ArgReader args(argc, argv);
+    while (args.next()) {
+        const std::string& a = args.current();
+        auto value = [&] { return args.value(); };
         auto number = [&](std::int64_t& out) {
-            const auto v = value();
-            const auto n = v ? lw::tools::wholeNumber(*v) : std::nullopt;
+            const auto n = args.number();
             if (!n) return false;
             out = *n;
             return true;
         };
-        if (a == "--help" || a == "-h") {
-            std::cout << kUsage;
-            return 0;
-        } else if (a == "--version") {
-            std::cout << "linewarden-sim 1.1.8\n";
-            return 0;
-        } else if (a == "--list") {
+        if (auto done = lw::tools::standardAnswer(a, "linewarden-sim", kUsage)) return *done;
+        if (a == "--list") {
             for (auto n : lw::sim::builtinScenarioNames()) std::cout << n << "\n";
             return 0;
         } else if (a == "--scenario") {
