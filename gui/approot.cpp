@@ -7,7 +7,7 @@
 #include "core/reports.h"
 #include "gui/alertbeeper.h"
 #include "gui/frmmain.h"
-#include "gui/localtime.h"
+#include "serial/localtime.h"
 #include "serial/commport.h"
 
 namespace lw::gui {

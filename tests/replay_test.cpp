@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/boardjson.h"
 #include "support/fakes.h"
 #include "tools/capturefile.h"
 

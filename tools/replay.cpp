@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "core/beeper.h"
+#include "core/boardjson.h"
 #include "core/namesfile.h"
 #include "core/timetext.h"
 
@@ -67,44 +68,6 @@ std::int64_t roundUpToTick(std::int64_t ms) {
 std::int64_t replayEnd(const Capture& capture, std::optional<std::int64_t> untilMs) {
     if (untilMs) return roundUpToTick(*untilMs);
     return std::max(kDecoderMs, roundUpToTick(capture.lastOffset()));
-}
-
-std::string jsonEscape(std::string_view bytes) {
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size());
-    for (const char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            out += "\\u00";
-            out += hex[c >> 4];
-            out += hex[c & 0x0F];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
-std::string boardJson(std::uint64_t tick, std::int64_t t, const UnitBoard& board,
-                      std::uint64_t beeps) {
-    std::string out = "{\"tick\":" + std::to_string(tick) + ",\"t\":" + std::to_string(t) +
-                      ",\"remote\":" + (board.remoteLit() ? "true" : "false") +
-                      ",\"noise\":" + (board.noiseLit() ? "true" : "false") +
-                      ",\"beeps\":" + std::to_string(beeps) + ",\"units\":[";
-    bool first = true;
-    for (const UnitSlot& s : board.slots) {
-        if (!first) out += ',';
-        first = false;
-        out += "{\"name\":\"" + jsonEscape(s.name) + "\",\"status\":\"" + jsonEscape(s.status) +
-               "\",\"clock\":\"" + jsonEscape(s.clock) + "\",\"panel\":\"" + s.panel.text() +
-               "\",\"lamp\":\"" + s.lamp.text() + "\"}";
-    }
-    out += "]}\n";
-    return out;
 }
 
 ReplayStats runReplay(const Capture& capture, const ReplayOptions& opt, LogSink& sink,

@@ -69,11 +69,4 @@ ReplayStats runReplay(const Capture& capture, const ReplayOptions& options, LogS
                       std::ostream* board,
                       std::function<void(const LogFailure&)> onLogFailure = {});
 
-// One board line: {"tick":K,"t":MS,"remote":..,"noise":..,"beeps":N,"units":[..]}.
-std::string boardJson(std::uint64_t tick, std::int64_t t, const UnitBoard& board,
-                      std::uint64_t beeps);
-
-// JSON string body for Latin-1 bytes: bytes above 0x7F become \u00XX.
-std::string jsonEscape(std::string_view bytes);
-
 }  // namespace lw

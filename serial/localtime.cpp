@@ -1,10 +1,10 @@
-#include "gui/localtime.h"
+#include "serial/localtime.h"
 
 #include <QDateTime>
 
 #include "core/timetext.h"
 
-namespace lw::gui {
+namespace lw {
 
 namespace {
 CivilTime nowCivil() {
@@ -20,4 +20,4 @@ TimeSource::Stamp LocalTime::stamp() {
     return stampOf(lw::timeText(now), lw::dateText(now));
 }
 
-}  // namespace lw::gui
+}  // namespace lw

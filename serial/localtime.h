@@ -2,7 +2,7 @@
 
 #include "core/timesource.h"
 
-namespace lw::gui {
+namespace lw {
 
 // The local wall clock in the monitor's formats ("10:15:07 PM", "3/1/2002").
 class LocalTime final : public TimeSource {
@@ -10,4 +10,4 @@ public:
     Stamp stamp() override;
 };
 
-}  // namespace lw::gui
+}  // namespace lw

@@ -1,0 +1,56 @@
+#include "core/boardjson.h"
+
+#include "core/unitboard.h"
+
+namespace lw {
+
+std::string jsonEscape(std::string_view bytes) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 0x0F];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string boardJson(std::uint64_t tick, std::int64_t t, const UnitBoard& board,
+                      std::uint64_t beeps, std::string_view port) {
+    std::string out = "{\"tick\":" + std::to_string(tick) + ",\"t\":" + std::to_string(t) +
+                      ",\"remote\":" + (board.remoteLit() ? "true" : "false") +
+                      ",\"noise\":" + (board.noiseLit() ? "true" : "false") +
+                      ",\"beeps\":" + std::to_string(beeps) + ",\"units\":[";
+    bool first = true;
+    for (const UnitSlot& s : board.slots) {
+        if (!first) out += ',';
+        first = false;
+        out += "{\"name\":\"" + jsonEscape(s.name) + "\",\"status\":\"" + jsonEscape(s.status) +
+               "\",\"clock\":\"" + jsonEscape(s.clock) + "\",\"panel\":\"" + s.panel.text() +
+               "\",\"lamp\":\"" + s.lamp.text() + "\"}";
+    }
+    out += ']';
+    if (!port.empty()) out += ",\"port\":\"" + jsonEscape(port) + '"';
+    out += "}\n";
+    return out;
+}
+
+std::string recordJson(std::uint64_t seq, std::string_view timeText, std::string_view dateText,
+                       std::string_view text) {
+    std::string out = "{\"seq\":" + std::to_string(seq) + ",\"time\":\"" + jsonEscape(timeText) +
+                      "\",\"date\":\"" + jsonEscape(dateText) + "\",\"text\":\"";
+    out += jsonEscape(text);
+    out += "\"}";
+    return out;
+}
+
+}  // namespace lw

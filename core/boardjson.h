@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace lw {
+
+struct UnitBoard;
+
+// JSON string body for Latin-1 bytes: quote and backslash escaped, control
+// characters and bytes above 0x7E as \u00XX.
+std::string jsonEscape(std::string_view bytes);
+
+// One board line, ended by a line feed:
+// {"tick":K,"t":MS,"remote":..,"noise":..,"beeps":N,"units":[..]}; with a
+// port state ("open", "lost", "closed") it ends in ,"port":"..." instead.
+std::string boardJson(std::uint64_t tick, std::int64_t t, const UnitBoard& board,
+                      std::uint64_t beeps, std::string_view port = {});
+
+// One activity record: {"seq":N,"time":T,"date":D,"text":R}, no line feed.
+std::string recordJson(std::uint64_t seq, std::string_view timeText, std::string_view dateText,
+                       std::string_view text);
+
+}  // namespace lw
