@@ -127,12 +127,12 @@ void BusMonitor::decoderTick() {
     // 5. Master remote.
     if (buf.find(kMasterRemote) != std::string::npos) m_dec.remoteticks = kRemoteTicks;
     if (m_dec.remoteticks > 0) {
-        m_board.shape3 = colours::red;
-        m_board.label1Colour = colours::highlight;
+        m_board.remoteLamp = colours::red;
+        m_board.remoteTextColour = colours::highlight;
         --m_dec.remoteticks;
     } else {
-        m_board.shape3 = colours::windowText;
-        m_board.label1Colour = colours::windowText;
+        m_board.remoteLamp = colours::windowText;
+        m_board.remoteTextColour = colours::windowText;
     }
 
     // 6. Panic stop by pair, once per tick.
@@ -179,11 +179,11 @@ void BusMonitor::decoderTick() {
     // 9. Noise indicator.
     if (m_dec.noiseticks > 0) {
         --m_dec.noiseticks;
-        m_board.label2Colour = colours::red;
-        m_board.shape4 = colours::yellow;
+        m_board.noiseTextColour = colours::red;
+        m_board.noiseLamp = colours::yellow;
     } else {
-        m_board.label2Colour = colours::black;
-        m_board.shape4 = colours::black;
+        m_board.noiseTextColour = colours::black;
+        m_board.noiseLamp = colours::black;
     }
 }
 

@@ -39,10 +39,10 @@ struct UnitBoard {
 
     std::array<UnitSlot, kSlots> slots;
 
-    Colour shape3 = colours::black;             // master remote lamp
-    Colour label1Colour = colours::windowText;  // "MASTER REMOTE FOUND "
-    Colour shape4 = colours::black;             // noise lamp
-    Colour label2Colour = colours::white;       // "NOISE"; read back by the decoder
+    Colour remoteLamp = colours::black;             // Shape3, the master remote lamp
+    Colour remoteTextColour = colours::windowText;  // Label1, "MASTER REMOTE FOUND "
+    Colour noiseLamp = colours::black;              // Shape4
+    Colour noiseTextColour = colours::white;        // Label2, "NOISE"; read back by the decoder
 
     bool blinkphase = false;
     std::string lastsecond;
@@ -53,8 +53,8 @@ struct UnitBoard {
     UnitSlot& slot(int n) { return slots.at(static_cast<std::size_t>(n - 1)); }
     const UnitSlot& slot(int n) const { return slots.at(static_cast<std::size_t>(n - 1)); }
 
-    bool remoteLit() const { return shape3 == colours::red; }
-    bool noiseLit() const { return label2Colour == colours::red; }
+    bool remoteLit() const { return remoteLamp == colours::red; }
+    bool noiseLit() const { return noiseTextColour == colours::red; }
 };
 
 }  // namespace lw

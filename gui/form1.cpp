@@ -242,10 +242,10 @@ void Form1::paint() {
     }
     paintClocks();
     showNames();
-    Shape3->setFill(toQColor(b.shape3, pal));
-    setTextColour(Label1, toQColor(b.label1Colour, pal));
-    Shape4->setFill(toQColor(b.shape4, pal));
-    setTextColour(Label2, toQColor(b.label2Colour, pal));
+    Shape3->setFill(toQColor(b.remoteLamp, pal));
+    setTextColour(Label1, toQColor(b.remoteTextColour, pal));
+    Shape4->setFill(toQColor(b.noiseLamp, pal));
+    setTextColour(Label2, toQColor(b.noiseTextColour, pal));
 }
 
 void Form1::showNames() {

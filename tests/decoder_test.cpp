@@ -47,10 +47,10 @@ TEST(Decoder, LoadTickShowsEverySlotAbsent) {
     const auto& b = rig.monitor.board();
     EXPECT_EQ(rig.monitor.decoder().busbuffer, "sss");
     EXPECT_EQ(rig.monitor.decoder().quietticks, 19);
-    EXPECT_EQ(b.shape3, lw::colours::windowText);
-    EXPECT_EQ(b.label1Colour, lw::colours::windowText);
-    EXPECT_EQ(b.label2Colour, lw::colours::black);
-    EXPECT_EQ(b.shape4, lw::colours::black);
+    EXPECT_EQ(b.remoteLamp, lw::colours::windowText);
+    EXPECT_EQ(b.remoteTextColour, lw::colours::windowText);
+    EXPECT_EQ(b.noiseTextColour, lw::colours::black);
+    EXPECT_EQ(b.noiseLamp, lw::colours::black);
     for (const auto& s : b.slots) {
         EXPECT_EQ(s.status, " ");
         EXPECT_EQ(s.clock, " ");
@@ -119,13 +119,13 @@ TEST(Decoder, MasterRemoteLampLitForSixTicks) {
     Rig rig;
     rig.tick("Tsssss");
     int lit = 1;
-    EXPECT_EQ(rig.monitor.board().label1Colour, lw::colours::highlight);
+    EXPECT_EQ(rig.monitor.board().remoteTextColour, lw::colours::highlight);
     for (int i = 0; i < 10; ++i) {
         rig.tick();
         if (rig.monitor.board().remoteLit()) ++lit;
     }
     EXPECT_EQ(lit, 6);
-    EXPECT_EQ(rig.monitor.board().shape3, lw::colours::windowText);
+    EXPECT_EQ(rig.monitor.board().remoteLamp, lw::colours::windowText);
     // A T kept among the carried characters lights it again.
     rig.tick("ssssT");
     rig.ticks(7);
@@ -136,7 +136,7 @@ TEST(Decoder, NoiseLampTimingAndRecords) {
     Rig rig;
     rig.tick("xsssss");
     EXPECT_TRUE(rig.monitor.board().noiseLit());
-    EXPECT_EQ(rig.monitor.board().shape4, lw::colours::yellow);
+    EXPECT_EQ(rig.monitor.board().noiseLamp, lw::colours::yellow);
     EXPECT_TRUE(rig.sink.entries.empty()) << "first noise tick writes no record";
 
     rig.tick();
@@ -152,7 +152,7 @@ TEST(Decoder, NoiseLampTimingAndRecords) {
     EXPECT_TRUE(rig.monitor.board().noiseLit());
     rig.tick();
     EXPECT_FALSE(rig.monitor.board().noiseLit());
-    EXPECT_EQ(rig.monitor.board().shape4, lw::colours::black);
+    EXPECT_EQ(rig.monitor.board().noiseLamp, lw::colours::black);
 }
 
 TEST(Decoder, PanicRulesDependOnTheVersion) {
