@@ -1,0 +1,40 @@
+# Folders are layers: core (std only) <- serial <- gui and service; the tools
+# sit on core and serial. Fails on any include that runs the other way, and on
+# any Qt header in core. Run: cmake -DSRC=<source dir> -P layers.cmake
+if(NOT SRC)
+  message(FATAL_ERROR "give -DSRC=<source dir>")
+endif()
+
+# Project folders each layer must not include from.
+set(forbidden_core serial gui service tools)
+set(forbidden_serial gui service tools)
+set(forbidden_gui service tools)
+set(forbidden_service gui tools)
+set(forbidden_tools gui service)
+
+set(problems "")
+foreach(layer core serial gui service tools)
+  file(GLOB_RECURSE files LIST_DIRECTORIES false
+       "${SRC}/${layer}/*.h" "${SRC}/${layer}/*.cpp" "${SRC}/${layer}/*.h.in")
+  foreach(f IN LISTS files)
+    file(STRINGS "${f}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
+    file(RELATIVE_PATH rel "${SRC}" "${f}")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]*)[>\"].*" "\\1" target "${line}")
+      if(layer STREQUAL "core" AND target MATCHES "^(Q|qt)")
+        list(APPEND problems "${rel}: Qt in the core: ${target}")
+      endif()
+      foreach(up IN LISTS forbidden_${layer})
+        if(target MATCHES "^${up}/")
+          list(APPEND problems "${rel}: ${layer}/ includes from ${up}/: ${target}")
+        endif()
+      endforeach()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(problems)
+  list(JOIN problems "\n" text)
+  message(FATAL_ERROR "include arrows against the layers:\n${text}")
+endif()
+message(STATUS "every include runs down the layers; no Qt in core/")
