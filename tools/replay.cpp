@@ -53,11 +53,6 @@ public:
     std::uint64_t count = 0;
 };
 
-class DiscardSink final : public LogSink {
-public:
-    Result<> append(const std::string&, std::string_view) override { return {}; }
-};
-
 std::int64_t roundUpToTick(std::int64_t ms) {
     if (ms <= 0) return 0;
     return (ms + kDecoderMs - 1) / kDecoderMs * kDecoderMs;
@@ -84,7 +79,7 @@ ReplayStats runReplay(const Capture& capture, const ReplayOptions& opt, LogSink&
 ReplayStats runTimeline(TimedInput& port, const Timeline& line, const ReplayOptions& opt,
                         LogSink& sink, std::ostream* board,
                         std::function<void(const LogFailure&)> onLogFailure) {
-    DiscardSink discard;
+    DiscardLogSink discard;
     LogOptions logOptions;
     logOptions.rawdata = opt.raw ? 1 : 0;
     logOptions.busnoise = opt.noise ? 1 : 0;

@@ -1,0 +1,35 @@
+// linewarden-monitor: the bus monitor without a display, for the journal and
+// any web browser.
+#include <QCoreApplication>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "service/monitorservice.h"
+#include "service/serviceoptions.h"
+#include "tools/toolsupport.h"
+
+using namespace lw::service;
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    for (const std::string& a : args) {
+        if (auto done = lw::tools::standardAnswer(a, kServiceName, kServiceUsage)) return *done;
+    }
+    const auto parsed = readServiceOptions(args);
+    if (!parsed.ok) return lw::tools::usageError(kServiceName, parsed.error, kServiceUsage);
+    const ServiceOptions& options = parsed.value;
+
+    const Tell tell = [](const std::string& line) {
+        std::cerr << kServiceName << ": " << line << std::endl;
+    };
+    MonitorService service(options, tell);
+
+    lw::tools::installStopHandlers();
+    service.setStopRequest([] { return lw::tools::g_stop != 0; });
+    QObject::connect(&service, &MonitorService::stopped, &app, &QCoreApplication::quit);
+    service.start();
+    return app.exec();
+}
