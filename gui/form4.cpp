@@ -45,6 +45,12 @@ Form4::Form4(Form5& progress, QWidget* parent) : QMdiSubWindow(parent), m_progre
     for (int i = 1; i <= 10; ++i) Combo1->addItem(QString::number(i));
     Combo1->setEditText(QStringLiteral("1"));
     place(Combo1, "Combo1", 2280, 900, 705, 0);
+    // Typed text is kept as typed: no completion, no case correction, and
+    // Enter adds nothing to the fixed lists.
+    for (QComboBox* box : {Combo1, Combo2}) {
+        box->setCompleter(nullptr);
+        box->setInsertPolicy(QComboBox::NoInsert);
+    }
     for (QLabel* l : {Label2, Label3}) {
         l->setWordWrap(true);
         l->setAlignment(Qt::AlignCenter);
@@ -94,6 +100,7 @@ Form4::Form4(Form5& progress, QWidget* parent) : QMdiSubWindow(parent), m_progre
 }
 
 void Form4::showDialog() {
+    const bool firstShow = !m_loaded;
     if (!m_loaded) {
         m_loaded = true;
         resize(twips(4365, this), twips(3960, this));
@@ -102,6 +109,8 @@ void Form4::showDialog() {
     if (mdiArea()) mdiArea()->setActiveSubWindow(this);
     activateWindow();
     raise();
+    // Keys work without a click: the first control of the tab order.
+    if (firstShow) Command1->setFocus(Qt::TabFocusReason);
 }
 
 QString Form4::portChoice() const { return Combo1->currentText(); }

@@ -1,4 +1,5 @@
 // The main window, configuration dialog, detection and splash, offscreen.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
@@ -31,7 +32,9 @@ struct Shell {
             b.port = std::make_unique<lwtest::FakeSerial>(port);
             b.time = std::make_unique<lw::ManualTime>(lw::CivilTime{2002, 3, 1, 22, 15, 7, 0});
             b.beeper = std::make_unique<lwtest::CountingBeeper>();
-            b.sink = std::make_unique<lwtest::MemorySink>();
+            auto k = std::make_unique<lwtest::MemorySink>();
+            sink = k.get();
+            b.sink = std::move(k);
             b.dialogs = &dialogs;
             b.namesPath = dir.filePath(QStringLiteral("remlabel.dat"));
             return b;
@@ -54,9 +57,22 @@ struct Shell {
     std::shared_ptr<lwtest::FakeSerial::Shared> port =
         std::make_shared<lwtest::FakeSerial::Shared>();
     lwtest::ProbePorts* probes = nullptr;
+    lwtest::MemorySink* sink = nullptr;
     lwtest::RecordingDialogs dialogs;
     std::unique_ptr<frmMain> main;
 };
+
+// Keys go where the focus is, as a person's do.
+void type(const QString& text) { QTest::keyClicks(QApplication::focusWidget(), text); }
+void press(Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); }
+
+// The configuration dialog as a person first meets it: the splash clicked away.
+lw::gui::Form4* openConfig(Shell& s) {
+    s.main->activateWindow();
+    if (!QTest::qWaitForWindowActive(s.main.get())) return nullptr;
+    QTest::mouseClick(s.splash()->Frame1, Qt::LeftButton, {}, QPoint(3, 3));
+    return s.main->config()->isVisible() ? s.main->config() : nullptr;
+}
 
 }  // namespace
 
@@ -160,6 +176,75 @@ private Q_SLOTS:
         QCOMPARE(s.dialogs.messages[0].title, QStringLiteral("COMMPORT INVALID"));
         QVERIFY(!s.main->board().isVisible());
         QVERIFY(!s.port->open);
+    }
+
+    void typedVersionIsKeptExactlyAsTyped_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("baud");
+        QTest::addColumn<bool>("singleP");
+        QTest::newRow("first entry in lower case") << "kx40qv-2"
+                                                   << "1200" << false;
+        QTest::newRow("single-P version in lower case") << "hub7"
+                                                        << "1200" << false;
+        QTest::newRow("start of an entry") << "HUB"
+                                           << "1200" << false;
+        QTest::newRow("single-P version") << "HUB7"
+                                          << "1200" << true;
+        QTest::newRow("4800 version") << "KX40QV-2"
+                                      << "4800" << false;
+    }
+    void typedVersionIsKeptExactlyAsTyped() {
+        QFETCH(QString, typed);
+        QFETCH(QString, baud);
+        QFETCH(bool, singleP);
+        Shell s;
+        lw::gui::Form4* f = openConfig(s);
+        QVERIFY(f);
+        QCOMPARE(QApplication::focusWidget(), f->Command1);  // AUTO CONFIGURE comes first
+        press(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), f->Combo1);
+        type(QStringLiteral("4"));
+        press(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), f->Combo2);
+        type(typed);
+        press(Qt::Key_Tab);  // leaving the box keeps the text
+        QCOMPARE(QApplication::focusWidget(), f->Command2);
+        QCOMPARE(f->Combo2->currentText(), typed);
+        QTest::mouseClick(f->Command2, Qt::LeftButton);
+        s.main->settingsPoll();
+        lw::gui::Form1& b = s.main->board();
+        QCOMPARE(b.theport, qint16(4));
+        QCOMPARE(b.baud, baud);
+        QCOMPARE(s.port->settings, (baud + QStringLiteral(",n,8,1")).toStdString());
+        // The decoder reads the same text: a lone "P" stops the show only
+        // for the single-P versions spelt exactly.
+        s.main->viewOptions();
+        QTest::mouseClick(s.main->options()->Check3, Qt::LeftButton);
+        s.port->pending.push_back("P");
+        b.decoderTick();
+        QCOMPARE(s.sink->all().find("PANIC STOP") != std::string::npos, singleP);
+    }
+
+    void enterAddsNothingToTheLists() {
+        Shell s;
+        lw::gui::Form4* f = openConfig(s);
+        QVERIFY(f);
+        press(Qt::Key_Tab);
+        type(QStringLiteral("12"));
+        press(Qt::Key_Return);
+        press(Qt::Key_Tab);
+        type(QStringLiteral("HUB9"));
+        press(Qt::Key_Return);
+        QCOMPARE(f->Combo1->count(), 10);
+        QCOMPARE(f->Combo2->count(), 6);
+        QCOMPARE(f->Combo1->currentText(), QStringLiteral("12"));
+        QCOMPARE(f->Combo2->currentText(), QStringLiteral("HUB9"));
+        QVERIFY(f->isVisible());  // no default button: Enter answers nothing
+        QVERIFY(!f->baudfound);
+        QTest::mouseClick(f->Command3, Qt::LeftButton);
+        f->showDialog();  // shown again: the last answer stays
+        QCOMPARE(f->Combo1->currentText(), QStringLiteral("12"));
+        QCOMPARE(f->Combo2->currentText(), QStringLiteral("HUB9"));
     }
 
     void cancelAppliesNothing() {
