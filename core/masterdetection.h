@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -9,7 +10,11 @@ namespace lw {
 class SerialPortOps;
 
 inline constexpr int kScannedPorts = 16;
+// The detection listens on each port for kDwellTicks ticks of its dwell
+// clock; the progress window moves its bar every kProgressTick meanwhile.
 inline constexpr int kDwellTicks = 3;
+inline constexpr std::chrono::milliseconds kDwellTick{500};
+inline constexpr std::chrono::milliseconds kProgressTick{400};
 
 // Finding the master remote box: which ports open, then which one carries a
 // "T" at 4800 and then at 1200 baud. The last hit wins.

@@ -16,13 +16,6 @@ namespace lw::gui {
 
 namespace {
 
-QFont boldFont(const char* family, double points) {
-    QFont f(QString::fromLatin1(family));
-    f.setPointSizeF(points);
-    f.setBold(true);
-    return f;
-}
-
 QString latin1(const std::string& s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
@@ -104,52 +97,42 @@ void Form1::build() {
     for (int i = 0; i < kSlots; ++i) {
         const int left = 105 + 1680 * (i % 4);
         const int top = 105 + 1680 * (i / 4);
-        const QString n = QString::number(i + 1);
-        auto place = [&](QWidget* w, const QString& name, int l, int t, int wd, int h) {
-            w->setObjectName(name + QLatin1Char('(') + n + QLatin1Char(')'));
-            w->setGeometry(twipsRect(left + l, top + t, wd, h, c));
-        };
-        auto label = [&](const QString& name, int l, int t, int wd, int h, const QFont& f,
+        // Each block's controls are named with their index: "Shape1(6)".
+        const QString n = QLatin1Char('(') + QString::number(i + 1) + QLatin1Char(')');
+        auto label = [&](const char* name, int l, int t, int wd, int h, const QFont& f,
                          const QColor& colour) {
-            auto* lab = new QLabel(c);
-            place(lab, name, l, t, wd, h);
-            lab->setFont(f);
+            auto* lab =
+                place(new QLabel(c), QString::fromLatin1(name) + n, left + l, top + t, wd, h, f);
             lab->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
             setTextColour(lab, colour);
             return lab;
         };
-        Shape1[i] = new ShapeWidget(ShapeWidget::Kind::Panel, c);
-        place(Shape1[i], QStringLiteral("Shape1"), 0, 0, 1590, 1590);
-        Shape2[i] = new ShapeWidget(ShapeWidget::Kind::Bar, c);
-        place(Shape2[i], QStringLiteral("Shape2"), 120, 525, 1350, 435);
-        Label33[i] = label(QStringLiteral("Label33"), 75, 0, 1455, 540, boldFont("Courier New", 12),
-                           Qt::white);
+        Shape1[i] = place(new ShapeWidget(ShapeWidget::Kind::Panel, c), "Shape1" + n, left, top,
+                          1590, 1590);
+        Shape2[i] = place(new ShapeWidget(ShapeWidget::Kind::Bar, c), "Shape2" + n, left + 120,
+                          top + 525, 1350, 435);
+        Label33[i] =
+            label("Label33", 75, 0, 1455, 540, controlFont("Courier New", 12, true), Qt::white);
         Label33[i]->installEventFilter(this);
-        stat1[i] = label(QStringLiteral("stat1"), 105, 630, 1395, 435, boldFont("Arial", 12),
-                         QColor(64, 64, 64));
-        time1[i] = label(QStringLiteral("time1"), 0, 1155, 1590, 435, boldFont("Courier New", 12),
+        stat1[i] =
+            label("stat1", 105, 630, 1395, 435, controlFont("Arial", 12, true), QColor(64, 64, 64));
+        time1[i] = label("time1", 0, 1155, 1590, 435, controlFont("Courier New", 12, true),
                          QColor(64, 64, 64));
     }
-    auto single = [&](QWidget* w, const char* name, int l, int t, int wd, int h) {
-        w->setObjectName(QString::fromLatin1(name));
-        w->setGeometry(twipsRect(l, t, wd, h, c));
-    };
-    Shape3 = new ShapeWidget(ShapeWidget::Kind::Circle, c);
-    single(Shape3, "Shape3", 7215, 420, 555, 435);
-    Label1 = new QLabel(QStringLiteral("MASTER REMOTE FOUND "), c);
-    single(Label1, "Label1", 6795, 945, 1515, 1185);
-    Label1->setFont(boldFont("Arial", 15.75));
+    const QFont big = controlFont("Arial", 15.75, true);
+    Shape3 = place(new ShapeWidget(ShapeWidget::Kind::Circle, c), QStringLiteral("Shape3"), 7215,
+                   420, 555, 435);
+    Label1 = place(new QLabel(QStringLiteral("MASTER REMOTE FOUND "), c), QStringLiteral("Label1"),
+                   6795, 945, 1515, 1185, big);
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    Shape4 = new ShapeWidget(ShapeWidget::Kind::Circle, c);
-    single(Shape4, "Shape4", 7200, 2490, 585, 435);
-    Label2 = new QLabel(QStringLiteral("NOISE"), c);
-    single(Label2, "Label2", 6975, 3015, 1035, 330);
-    Label2->setFont(boldFont("Arial", 15.75));
+    Shape4 = place(new ShapeWidget(ShapeWidget::Kind::Circle, c), QStringLiteral("Shape4"), 7200,
+                   2490, 585, 435);
+    Label2 = place(new QLabel(QStringLiteral("NOISE"), c), QStringLiteral("Label2"), 6975, 3015,
+                   1035, 330, big);
     Label2->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     setTextColour(Label2, Qt::white);
-    Label3 = new QLabel(c);  // the invisible hot spot
-    single(Label3, "Label3", 3330, 3360, 255, 225);
+    Label3 = place(new QLabel(c), QStringLiteral("Label3"), 3330, 3360, 255, 225);  // the hot spot
     Label3->installEventFilter(this);
     Label3->raise();
 }

@@ -12,17 +12,6 @@
 
 namespace lw::gui {
 
-namespace {
-
-QFont arial(double points, bool bold = false) {
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    return f;
-}
-
-}  // namespace
-
 int checkValue(const QCheckBox* box) {
     switch (box->checkState()) {
         case Qt::Unchecked:
@@ -54,29 +43,22 @@ Form3::Form3(QWidget* parent) : QMdiSubWindow(parent) {
     client->setObjectName(QStringLiteral("Form3Client"));
     setWidget(client);
 
-    auto make = [&](auto* w, const char* name, int l, int t, int wd, int h, const QFont& f) {
-        w->setObjectName(QString::fromLatin1(name));
-        w->setGeometry(twipsRect(l, t, wd, h, client));
-        w->setFont(f);
-        return w;
-    };
-    Check1 = make(new QCheckBox(QStringLiteral("All Comm Data Raw"), client), "Check1", 240, 240,
-                  5085, 360, arial(15.75));
-    Check2 = make(new QCheckBox(QStringLiteral("Noise On Buss"), client), "Check2", 240, 840, 4245,
-                  405, arial(15.75));
-    Check3 = make(new QCheckBox(QStringLiteral("KX-40 Activity"), client), "Check3", 240, 1440,
-                  3780, 420, arial(15.75));
-    Label2 = make(new QLabel(QStringLiteral("Save Log File To:"), client), "Label2", 240, 1920,
-                  2055, 270, arial(12, true));
-    Label1 =
-        make(new QLabel(defaultLogpath(), client), "Label1", 240, 2280, 3855, 525, arial(9.75));
+    const QFont boxes = controlFont("Arial", 15.75);
+    Check1 = place(new QCheckBox(QStringLiteral("All Comm Data Raw"), client),
+                   QStringLiteral("Check1"), 240, 240, 5085, 360, boxes);
+    Check2 = place(new QCheckBox(QStringLiteral("Noise On Buss"), client), QStringLiteral("Check2"),
+                   240, 840, 4245, 405, boxes);
+    Check3 = place(new QCheckBox(QStringLiteral("KX-40 Activity"), client),
+                   QStringLiteral("Check3"), 240, 1440, 3780, 420, boxes);
+    Label2 = place(new QLabel(QStringLiteral("Save Log File To:"), client),
+                   QStringLiteral("Label2"), 240, 1920, 2055, 270, controlFont("Arial", 12, true));
+    Label1 = place(new QLabel(defaultLogpath(), client), QStringLiteral("Label1"), 240, 2280, 3855,
+                   525, controlFont("Arial", 9.75));
     Label1->setWordWrap(true);
-    Command2 = make(new QPushButton(QStringLiteral("&Cancel"), client), "Command2", 240, 2865, 1575,
-                    540, arial(14.25));
-    QFont sans(QStringLiteral("MS Sans Serif"));
-    sans.setPointSizeF(13.5);
-    Command1 = make(new QPushButton(QStringLiteral("&OK"), client), "Command1", 1860, 2865, 1605,
-                    540, sans);
+    Command2 = place(new QPushButton(QStringLiteral("&Cancel"), client), QStringLiteral("Command2"),
+                     240, 2865, 1575, 540, controlFont("Arial", 14.25));
+    Command1 = place(new QPushButton(QStringLiteral("&OK"), client), QStringLiteral("Command1"),
+                     1860, 2865, 1605, 540, controlFont("MS Sans Serif", 13.5));
     for (QPushButton* b : {Command1, Command2}) {
         b->setAutoDefault(false);
         b->setDefault(false);

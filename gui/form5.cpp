@@ -15,21 +15,16 @@ Form5::Form5(QWidget* parent) : QMdiSubWindow(parent) {
     setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint);
     auto* client = new QWidget(this);
     setWidget(client);
-    ProgressBar1 = new QProgressBar(client);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1 =
+        place(new QProgressBar(client), QStringLiteral("ProgressBar1"), 90, 90, 4185, 615);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
-    ProgressBar1->setGeometry(twipsRect(90, 90, 4185, 615, client));
-    Label1 = new QLabel(QStringLiteral("DETECTING........."), client);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(twipsRect(390, 735, 3615, 405, client));
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(21.75);
-    f.setBold(true);
-    Label1->setFont(f);
+    Label1 =
+        place(new QLabel(QStringLiteral("DETECTING........."), client), QStringLiteral("Label1"),
+              390, 735, 3615, 405, controlFont("Arial", 21.75, true));
     Timer1.setObjectName(QStringLiteral("Timer1"));
-    Timer1.setInterval(400);
+    Timer1.setInterval(kProgressTick);
     Timer1.stop();
     connect(&Timer1, &QTimer::timeout, this, &Form5::animationTick);
     resize(twipsSize(4455, 1680, this));

@@ -26,7 +26,6 @@ namespace lw::gui {
 
 namespace {
 constexpr int kPollMs = 500;
-constexpr int kDwellMs = 500;
 }  // namespace
 
 frmMain::frmMain(ShellServices services, QWidget* parent)
@@ -57,7 +56,7 @@ frmMain::frmMain(ShellServices services, QWidget* parent)
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer2.setObjectName(QStringLiteral("Timer2"));
     Timer1.setInterval(kPollMs);
-    Timer2.setInterval(kDwellMs);
+    Timer2.setInterval(kDwellTick);
     connect(&Timer1, &QTimer::timeout, this, &frmMain::settingsPoll);
     connect(&Timer2, &QTimer::timeout, this, &frmMain::dwellTick);
     Timer1.start();

@@ -71,35 +71,29 @@ frmSplash::frmSplash(UserDialogs& dialogs, std::function<void()> onUnload, QWidg
     c->setPalette(red);
     setWidget(c);
 
-    Frame1 = new QFrame(c);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(twipsRect(90, 90, 5775, 3030, c));
+    Frame1 = place(new QFrame(c), QStringLiteral("Frame1"), 90, 90, 5775, 3030);
     Frame1->setAutoFillBackground(true);
     QPalette win = Frame1->palette();
     win.setColor(QPalette::Window, palette().color(QPalette::Base));
     Frame1->setPalette(win);
     Frame1->installEventFilter(this);
 
-    // Positions below are relative to the frame, which sits 90 twips in.
-    auto in = [&](int l, int t, int w, int h) { return twipsRect(l - 90, t - 90, w, h, c); };
-    Image1 = new QLabel(Frame1);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(in(240, 210, 2670, 1035));
+    // Positions below are the window's, on the frame that sits 90 twips in.
+    constexpr int in = 90;
+    Image1 = place(new QLabel(Frame1), QStringLiteral("Image1"), 240 - in, 210 - in, 2670, 1035);
     Image1->setPixmap(picture());
     Image1->setScaledContents(true);
 
-    auto* line = new QFrame(Frame1);
-    line->setObjectName(QStringLiteral("Line1"));
-    line->setGeometry(in(240, 1365, 5280, 30));
+    auto* line = place(new QFrame(Frame1), QStringLiteral("Line1"), 240 - in, 1365 - in, 5280, 30);
     line->setAutoFillBackground(true);
     line->setPalette(red);
     line->setAttribute(Qt::WA_TransparentForMouseEvents);  // a click on the rule closes too
 
     const QColor buttonText = palette().color(QPalette::ButtonText);
-    auto label = [&](const char* name, const QString& text, QRect r, const QColor& back) {
-        auto* l = new QLabel(text, Frame1);
-        l->setObjectName(QString::fromLatin1(name));
-        l->setGeometry(r);
+    auto label = [&](const char* name, const QString& text, int left, int top, int width,
+                     int height, const QColor& back) {
+        auto* l = place(new QLabel(text, Frame1), QString::fromLatin1(name), left - in, top - in,
+                        width, height);
         l->setAutoFillBackground(true);
         QPalette p = l->palette();
         p.setColor(QPalette::Window, back);
@@ -107,23 +101,15 @@ frmSplash::frmSplash(UserDialogs& dialogs, std::function<void()> onUnload, QWidg
         l->setPalette(p);
         return l;
     };
-    Label1 = label("Label1", QStringLiteral("LINEWARDEN"), in(180, 1575, 4500, 630),
+    Label1 = label("Label1", QStringLiteral("LINEWARDEN"), 180, 1575, 4500, 630,
                    palette().color(QPalette::HighlightedText));
-    QFont big(QStringLiteral("Arial"));
-    big.setPointSizeF(30);
-    big.setBold(true);
-    Label1->setFont(big);
+    Label1->setFont(controlFont("Arial", 30, true));
     Label1->setAlignment(Qt::AlignCenter);
     // Caption-text coloured backgrounds, as on the title bar's text.
     const QColor caption = palette().color(QPalette::HighlightedText);
-    Label2 =
-        label("Label2", QStringLiteral("WINDOWS 9x/NT 2000"), in(270, 2250, 4065, 375), caption);
-    QFont mid(QStringLiteral("Arial"));
-    mid.setPointSizeF(18);
-    mid.setBold(true);
-    Label2->setFont(mid);
-    Label3 =
-        label("Label3", QStringLiteral("v") + programVersion(), in(5265, 2745, 615, 225), caption);
+    Label2 = label("Label2", QStringLiteral("WINDOWS 9x/NT 2000"), 270, 2250, 4065, 375, caption);
+    Label2->setFont(controlFont("Arial", 18, true));
+    Label3 = label("Label3", QStringLiteral("v") + programVersion(), 5265, 2745, 615, 225, caption);
     for (QLabel* l : {Image1, Label1, Label2, Label3}) l->installEventFilter(this);
 
     resize(twipsSize(5955, 3210, this));

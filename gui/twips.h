@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QFont>
 #include <QRect>
 #include <QSize>
+#include <QString>
 #include <QWidget>
 
 namespace lw::gui {
@@ -20,6 +22,30 @@ inline QRect twipsRect(int left, int top, int width, int height, const QWidget* 
 }
 inline QSize twipsSize(int width, int height, const QWidget* w) {
     return {twips(width, w), twips(height, w)};
+}
+
+// A control's font as the windows give it: family, points, bold or not.
+inline QFont controlFont(const char* family, double points, bool bold = false) {
+    QFont f(QString::fromLatin1(family));
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    return f;
+}
+
+// Puts a control on its window: its name, its rectangle in twips on its
+// parent and, when given, its font. Every window builder places this way.
+template <typename Control>
+Control* place(Control* c, const QString& name, int left, int top, int width, int height) {
+    c->setObjectName(name);
+    c->setGeometry(twipsRect(left, top, width, height, c->parentWidget()));
+    return c;
+}
+template <typename Control>
+Control* place(Control* c, const QString& name, int left, int top, int width, int height,
+               const QFont& font) {
+    place(c, name, left, top, width, height);
+    c->setFont(font);
+    return c;
 }
 
 }  // namespace lw::gui
