@@ -24,6 +24,12 @@ std::string jsonEscape(std::string_view bytes) {
     return out;
 }
 
+std::string unitJson(const UnitSlot& s) {
+    return "{\"name\":\"" + jsonEscape(s.name) + "\",\"status\":\"" + jsonEscape(s.status) +
+           "\",\"clock\":\"" + jsonEscape(s.clock) + "\",\"panel\":\"" + s.panel.text() +
+           "\",\"lamp\":\"" + s.lamp.text() + "\"}";
+}
+
 std::string boardJson(std::uint64_t tick, std::int64_t t, const UnitBoard& board,
                       std::uint64_t beeps, std::string_view port) {
     std::string out = "{\"tick\":" + std::to_string(tick) + ",\"t\":" + std::to_string(t) +
@@ -34,9 +40,7 @@ std::string boardJson(std::uint64_t tick, std::int64_t t, const UnitBoard& board
     for (const UnitSlot& s : board.slots) {
         if (!first) out += ',';
         first = false;
-        out += "{\"name\":\"" + jsonEscape(s.name) + "\",\"status\":\"" + jsonEscape(s.status) +
-               "\",\"clock\":\"" + jsonEscape(s.clock) + "\",\"panel\":\"" + s.panel.text() +
-               "\",\"lamp\":\"" + s.lamp.text() + "\"}";
+        out += unitJson(s);
     }
     out += ']';
     if (!port.empty()) out += ",\"port\":\"" + jsonEscape(port) + '"';

@@ -7,10 +7,14 @@
 namespace lw {
 
 struct UnitBoard;
+struct UnitSlot;
 
 // JSON string body for Latin-1 bytes: quote and backslash escaped, control
 // characters and bytes above 0x7E as \u00XX.
 std::string jsonEscape(std::string_view bytes);
+
+// One unit: {"name":..,"status":..,"clock":..,"panel":..,"lamp":..}.
+std::string unitJson(const UnitSlot& slot);
 
 // One board line, ended by a line feed:
 // {"tick":K,"t":MS,"remote":..,"noise":..,"beeps":N,"units":[..]}; with a
