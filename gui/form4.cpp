@@ -21,30 +21,27 @@ Form4::Form4(Form5& progress, QWidget* parent) : QMdiSubWindow(parent), m_progre
     auto* c = new QWidget(this);
     c->setObjectName(QStringLiteral("Form4Client"));
     setWidget(c);
-    QFont arial(QStringLiteral("Arial"));
-    arial.setPointSizeF(14.25);
-
-    auto place = [&](QWidget* w, const char* name, int l, int t, int wd, int h) {
-        w->setObjectName(QString::fromLatin1(name));
-        w->setFont(arial);
-        w->setGeometry(twipsRect(l, t, wd, h, c));
+    const QFont arial = controlFont("Arial", 14.25);
+    // A height of 0 is the height the control's font asks for.
+    auto put = [&](QWidget* w, const char* name, int l, int t, int wd, int h) {
+        place(w, QString::fromLatin1(name), l, t, wd, h, arial);
         if (h == 0) w->resize(w->width(), w->sizeHint().height());
     };
     Label3 = new QLabel(QStringLiteral("VERSION OF SOFTWARE"), c);
-    place(Label3, "Label3", -120, 90, 2295, 615);
+    put(Label3, "Label3", -120, 90, 2295, 615);
     Combo2 = new QComboBox(c);
     Combo2->setEditable(true);
     for (const std::string_view v : kVersions)
         Combo2->addItem(QString::fromLatin1(v.data(), v.size()));
     Combo2->setEditText(QString::fromLatin1(kDefaultVersion.data(), kDefaultVersion.size()));
-    place(Combo2, "Combo2", 1980, 180, 2235, 0);
+    put(Combo2, "Combo2", 1980, 180, 2235, 0);
     Label2 = new QLabel(QStringLiteral("COMPUTER'S COMMPORT#"), c);
-    place(Label2, "Label2", 90, 810, 1995, 630);
+    put(Label2, "Label2", 90, 810, 1995, 630);
     Combo1 = new QComboBox(c);
     Combo1->setEditable(true);
     for (int i = 1; i <= 10; ++i) Combo1->addItem(QString::number(i));
     Combo1->setEditText(QStringLiteral("1"));
-    place(Combo1, "Combo1", 2280, 900, 705, 0);
+    put(Combo1, "Combo1", 2280, 900, 705, 0);
     // Typed text is kept as typed: no completion, no case correction, and
     // Enter adds nothing to the fixed lists.
     for (QComboBox* box : {Combo1, Combo2}) {
@@ -56,16 +53,14 @@ Form4::Form4(Form5& progress, QWidget* parent) : QMdiSubWindow(parent), m_progre
         l->setAlignment(Qt::AlignCenter);
     }
     Command2 = new QPushButton(QStringLiteral("&OK"), c);
-    place(Command2, "Command2", 180, 1620, 1545, 675);
+    put(Command2, "Command2", 180, 1620, 1545, 675);
     Command3 = new QPushButton(QStringLiteral("&CANCEL"), c);
-    place(Command3, "Command3", 2610, 1620, 1545, 675);
+    put(Command3, "Command3", 2610, 1620, 1545, 675);
     Label1 = new QLabel(QStringLiteral("OR"), c);
-    place(Label1, "Label1", 1920, 2310, 465, 285);
-    QFont or15 = arial;
-    or15.setPointSizeF(15.75);
-    Label1->setFont(or15);
+    put(Label1, "Label1", 1920, 2310, 465, 285);
+    Label1->setFont(controlFont("Arial", 15.75));
     Command1 = new QPushButton(QStringLiteral("&AUTO CONFIGURE "), c);
-    place(Command1, "Command1", 180, 2790, 4005, 645);
+    put(Command1, "Command1", 180, 2790, 4005, 645);
     for (QPushButton* b : {Command1, Command2, Command3}) {
         b->setAutoDefault(false);
         b->setDefault(false);
