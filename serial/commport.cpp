@@ -2,8 +2,17 @@
 
 #include <QFileInfo>
 #include <QSettings>
+#include <QSocketNotifier>
 
 #include "core/monitorsession.h"
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
 
 namespace lw {
 
@@ -45,7 +54,7 @@ CommPort::CommPort(Resolver resolve, QObject* parent)
     });
 }
 
-CommPort::~CommPort() { m_port.close(); }
+CommPort::~CommPort() { closePort(); }
 
 Result<> CommPort::setCommPort(int n) {
     if (n < kMinPortNumber || n > kMaxPortNumber) {
@@ -71,7 +80,7 @@ Result<> CommPort::setSettings(const std::string& text) {
 
 Result<> CommPort::setPortOpen(bool open) {
     if (!open) {
-        m_port.close();
+        closePort();
         return {};
     }
     if (m_port.isOpen()) return Result<>::failure("Port already open");
@@ -88,7 +97,41 @@ Result<> CommPort::setPortOpen(bool open) {
         m_port.close();
         return Result<>::failure(why.empty() ? "Cannot open " + m_device.toStdString() : why);
     }
+    readAtTicksOnly();
     return {};
+}
+
+void CommPort::readAtTicksOnly() {
+#ifdef Q_OS_UNIX
+    // The library reads the device the moment a chunk arrives, dozens of
+    // wake-ups a second at 4800 baud, while the monitor wants the bytes only
+    // at its tick. Its read notifier is held off and the descriptor read at
+    // input(); only a hang-up or error wakes us in between. A library build
+    // whose notifier is not found is simply read through the library.
+    const auto notifiers = m_port.findChildren<QSocketNotifier*>(Qt::FindDirectChildrenOnly);
+    if (notifiers.isEmpty() || m_port.bytesAvailable() > 0) return;
+    for (QSocketNotifier* n : notifiers) n->setEnabled(false);
+    m_direct = true;
+    m_hangUp = new QSocketNotifier(m_port.handle(), QSocketNotifier::Exception, this);
+    connect(m_hangUp, &QSocketNotifier::activated, this, [this] {
+        pollfd p{m_port.handle(), 0, 0};
+        if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            lose("The device " + m_device.toStdString() + " hung up");
+        }
+    });
+#endif
+}
+
+void CommPort::closePort() {
+    // Off before the descriptor closes; deleted later, as it may be the one
+    // telling the hang-up that brought us here.
+    if (m_hangUp) {
+        m_hangUp->setEnabled(false);
+        m_hangUp->deleteLater();
+        m_hangUp = nullptr;
+    }
+    m_direct = false;
+    m_port.close();
 }
 
 bool CommPort::portOpen() const { return m_port.isOpen(); }
@@ -104,6 +147,16 @@ std::string CommPort::input() {
         lose("The device " + m_device.toStdString() + " has gone away");
         return {};
     }
+#ifdef Q_OS_UNIX
+    if (m_direct) {
+        char buf[kReadCap];
+        const ssize_t n = ::read(m_port.handle(), buf, sizeof buf);
+        if (n > 0) return std::string(buf, static_cast<std::size_t>(n));
+        // Nothing waiting reads as 0 (the line is raw, no minimum count).
+        if (n < 0 && errno != EAGAIN && errno != EINTR) lose(std::strerror(errno));
+        return {};
+    }
+#endif
     const QByteArray data = m_port.read(kReceiveBuffer);
     return std::string(data.constData(), static_cast<std::size_t>(data.size()));
 }
@@ -111,7 +164,7 @@ std::string CommPort::input() {
 void CommPort::lose(const std::string& why) {
     if (m_losing) return;
     m_losing = true;
-    m_port.close();
+    closePort();
     if (m_onLost) m_onLost(why);
     m_losing = false;
 }

@@ -10,6 +10,7 @@
 #include "core/busprotocol.h"
 
 class QSettings;
+class QSocketNotifier;
 
 namespace lw {
 
@@ -24,6 +25,9 @@ QString settingsApplication();
 // A serial port as the monitor uses it, read-only: select the port, set the
 // line format, open, close, ask whether open, read what came. Nothing is
 // ever written to the line, and handshaking and modem lines are left alone.
+// On POSIX systems bytes wait in the driver until the monitor asks for them,
+// so an open port costs no wake-up per arriving chunk; a hang-up is still
+// noticed at once.
 class CommPort final : public QObject, public SerialPortOps {
     Q_OBJECT
 public:
@@ -49,6 +53,8 @@ public:
 private:
     void lose(const std::string& why);
     bool deviceVanished() const;
+    void readAtTicksOnly();
+    void closePort();
 
     Resolver m_resolve;
     LostHandler m_onLost;
@@ -58,6 +64,8 @@ private:
     int m_baud = 9600;  // the line format a port starts with: "9600,n,8,1"
     QString m_device;
     bool m_losing = false;
+    bool m_direct = false;                // the descriptor itself is read, at each input()
+    QSocketNotifier* m_hangUp = nullptr;  // a child; told of hang-ups only
 };
 
 }  // namespace lw

@@ -72,6 +72,58 @@ private Q_SLOTS:
         QCOMPARE(m_pty.readAvailable(), std::string());
     }
 
+    void bytesWaitInTheDriverUntilTheTickAsks() {
+        QVERIFY(m_port->setCommPort(1).ok && m_port->setSettings("4800,n,8,1").ok);
+        QVERIFY(m_port->setPortOpen(true).ok);
+        // Between reads the event loop runs but nothing takes the bytes: a
+        // flush of the line's input drops them, so the next read finds none.
+        m_pty.write("0iq");
+        QTest::qWait(300);
+        m_pty.discardUnread();
+        QCOMPARE(m_port->input(), std::string());
+        // A backlog comes out at most 1024 bytes a read, oldest first.
+        std::string sent;
+        for (int i = 0; i < 3000; ++i) sent += static_cast<char>('0' + i % 40);
+        std::size_t written = 0;
+        for (int i = 0; i < 100 && written < sent.size(); ++i) {
+            written += m_pty.write(std::string_view(sent).substr(written));
+            QTest::qWait(10);
+        }
+        QCOMPARE(written, sent.size());
+        QTest::qWait(100);
+        const std::string first = m_port->input();
+        const std::string second = m_port->input();
+        const std::string third = m_port->input();
+        QCOMPARE(first.size(), std::size_t{1024});
+        QCOMPARE(second.size(), std::size_t{1024});
+        QCOMPARE(first + second + third, sent);
+        QCOMPARE(m_port->input(), std::string());
+    }
+
+    void hangUpIsToldWithoutWaitingForARead() {
+        int told = 0;
+        m_port->setLostHandler([&](const std::string& why) {
+            ++told;
+            QVERIFY(!why.empty());
+        });
+        QVERIFY(m_port->setCommPort(1).ok && m_port->setSettings("4800,n,8,1").ok);
+        QVERIFY(m_port->setPortOpen(true).ok);
+        m_pty.closeSlave();
+        m_pty.closeMaster();
+        // No input() here: the hang-up itself wakes the port.
+        QTRY_COMPARE_WITH_TIMEOUT(told, 1, 2000);
+        QVERIFY(!m_port->portOpen());
+        QTest::qWait(100);
+        QCOMPARE(told, 1);
+        QCOMPARE(m_port->input(), std::string());
+        // The same port opens again once a device is there.
+        QVERIFY(m_pty.create());
+        m_device = QString::fromStdString(m_pty.slavePath());
+        QVERIFY(m_port->setPortOpen(true).ok);
+        m_pty.write("0iu");
+        QCOMPARE(drain(*m_port, 3), std::string("0iu"));
+    }
+
     void nothingIsWrittenAcrossOpenAndClose() {
         for (int i = 0; i < 3; ++i) {
             QVERIFY(m_port->setCommPort(2).ok);
