@@ -98,7 +98,18 @@ void Form2::drainTick() {
         Timer1.setInterval(m_pacer.interval);
         setShown(m_text + displayText(shown));
     }
+    // An empty backlog has nothing for the next tick to do but wake us.
+    if (m_pacer.newdata.empty()) {
+        Timer1.stop();
+    } else if (!Timer1.isActive()) {
+        Timer1.start();
+    }
     m_inTick = false;
+}
+
+void Form2::appendNewdata(std::string_view bytes) {
+    m_pacer.append(bytes);
+    if (!bytes.empty() && !m_inTick && !Timer1.isActive()) Timer1.start();
 }
 
 void Form2::setShown(const QString& text) {

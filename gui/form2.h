@@ -28,8 +28,9 @@ public:
     void setPortNumber(std::function<int()> theport) { m_theport = std::move(theport); }
     void setQuickSaveTarget(MonitorSession* session) { m_session = session; }
 
-    // The backlog the bus monitor feeds.
-    void appendNewdata(std::string_view bytes) { m_pacer.append(bytes); }
+    // The backlog the bus monitor feeds. The drain timer sleeps while the
+    // backlog is empty; bytes arriving wake it with the interval it had.
+    void appendNewdata(std::string_view bytes);
     const std::string& newdata() const { return m_pacer.newdata; }
 
     // Shown for the first time: held size, against the top edge.

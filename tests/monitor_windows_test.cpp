@@ -239,6 +239,41 @@ private Q_SLOTS:
         QVERIFY(!raw.shownText().contains(QLatin1Char('\n')));
     }
 
+    void rawDrainTimerSleepsWhileTheBacklogIsEmpty() {
+        Board b;
+        b.boot();
+        lw::gui::Form2& raw = *b.raw;
+        // Running from the window's creation; a tick that finds nothing stops it.
+        QVERIFY(raw.Timer1.isActive());
+        raw.drainTick();
+        QVERIFY(!raw.Timer1.isActive());
+        QCOMPARE(raw.drainInterval(), 80);
+        // The monitor's bytes wake it with the interval it had.
+        b.start();
+        b.tick("abc");
+        QVERIFY(raw.Timer1.isActive());
+        QCOMPARE(raw.Timer1.interval(), 80);
+        raw.drainTick();
+        QVERIFY(raw.Timer1.isActive());
+        QCOMPARE(raw.drainInterval(), 250);
+        raw.drainTick();
+        QCOMPARE(raw.shownText(), QStringLiteral("abc"));
+        QVERIFY(!raw.Timer1.isActive());
+        b.tick("0");
+        QVERIFY(raw.Timer1.isActive());
+        QCOMPARE(raw.Timer1.interval(), 750);
+        // Left to itself the timer shows the byte, then sleeps again.
+        QTRY_COMPARE_WITH_TIMEOUT(raw.shownText(), QStringLiteral("abc0"), 3000);
+        QTRY_VERIFY(!raw.Timer1.isActive());
+        QCOMPARE(raw.drainInterval(), 750);
+        // A dropped backlog leaves nothing to show either.
+        b.tick(std::string(200, 'z'));
+        raw.drainTick();
+        QVERIFY(!raw.Timer1.isActive());
+        QCOMPARE(raw.shownText(), QStringLiteral("abc0"));
+        QCOMPARE(raw.drainInterval(), 750);
+    }
+
     void rawTextKeepsItsLast921Characters() {
         Board b;
         b.boot();
