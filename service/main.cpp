@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "service/monitorservice.h"
+#include "service/mqttfeed.h"
 #include "service/serviceoptions.h"
 #include "tools/toolsupport.h"
 
@@ -26,6 +27,16 @@ int main(int argc, char** argv) {
         std::cerr << kServiceName << ": " << line << std::endl;
     };
     MonitorService service(options, tell);
+
+    std::unique_ptr<MqttFeed> mqtt;
+    if (!options.mqttHost.empty()) {
+        auto r = MqttFeed::start(service, options, tell);
+        if (!r.ok) {
+            tell(r.error);
+            return 1;
+        }
+        mqtt = std::move(r.value);
+    }
 
     lw::tools::installStopHandlers();
     service.setStopRequest([] { return lw::tools::g_stop != 0; });

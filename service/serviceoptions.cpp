@@ -3,17 +3,23 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
+#include <QSysInfo>
+#include <algorithm>
 #include <functional>
 
 #include "core/busprotocol.h"
 #include "core/textutil.h"
+#include "service/mqttformat.h"
 
 namespace lw::service {
 
 const char* const kServiceUsage =
     "usage: linewarden-monitor (--port N | --device PATH) [--software-version TEXT]\n"
     "                          [--log FILE] [--raw] [--noise] [--activity] [--names FILE]\n"
-    "                          [--http ADDR:PORT] [--http-token FILE] [--config FILE]\n"
+    "                          [--http ADDR:PORT] [--http-token FILE]\n"
+    "                          [--mqtt HOST:PORT] [--mqtt-prefix PREFIX] [--site NAME]\n"
+    "                          [--mqtt-credentials FILE] [--mqtt-cafile FILE]\n"
+    "                          [--config FILE]\n"
     "\n"
     "Monitors a KX-40 bus without a display, read-only, and keeps its activity log;\n"
     "with --http it serves a live board to web browsers.\n"
@@ -27,6 +33,12 @@ const char* const kServiceUsage =
     "  --http ADDR:PORT    serves the web board there (e.g. 127.0.0.1:8480; port 0: any)\n"
     "  --http-token FILE   a bearer token that every web request must carry; required\n"
     "                      for an address other than loopback\n"
+    "  --mqtt HOST:PORT    publishes the board and the records to that MQTT broker\n"
+    "  --mqtt-prefix PREFIX  the first topic level(s) (default linewarden)\n"
+    "  --site NAME         this booth's topic level (default the host name)\n"
+    "  --mqtt-credentials FILE  the broker user on the first line, its password on the\n"
+    "                      second\n"
+    "  --mqtt-cafile FILE  TLS to the broker, trusting the CA certificates in FILE\n"
     "  --config FILE       the same options as an INI file (key=value, keys without the\n"
     "                      dashes, flags as true/false); the command line wins\n";
 
@@ -101,6 +113,23 @@ const std::vector<OptionRow>& optionTable() {
              return Result<>{};
          }},
         {"http-token", true, text(&ServiceOptions::httpTokenFile, "http-token")},
+        {"mqtt", true,
+         [](ServiceOptions& o, const std::string& v) {
+             const auto hp = splitHostPort(v);
+             const bool blank = hp && std::any_of(hp->host.begin(), hp->host.end(), [](char c) {
+                                    return static_cast<unsigned char>(c) <= ' ';
+                                });
+             if (!hp || hp->port == 0 || blank) {
+                 return fail("--mqtt needs HOST:PORT, not \"" + v + "\"");
+             }
+             o.mqttHost = hp->host;
+             o.mqttPort = hp->port;
+             return Result<>{};
+         }},
+        {"mqtt-prefix", true, text(&ServiceOptions::mqttPrefix, "mqtt-prefix")},
+        {"site", true, text(&ServiceOptions::site, "site")},
+        {"mqtt-credentials", true, text(&ServiceOptions::mqttCredentials, "mqtt-credentials")},
+        {"mqtt-cafile", true, text(&ServiceOptions::mqttCafile, "mqtt-cafile")},
     };
     return rows;
 }
@@ -139,12 +168,16 @@ Result<> checkTogether(const ServiceOptions& o) {
     if (o.http && !o.http->loopback() && o.httpTokenFile.empty()) {
         return fail("--http on an address other than loopback needs --http-token FILE");
     }
+    if (o.mqttHost.empty() && (!o.mqttPrefix.empty() || !o.site.empty() ||
+                               !o.mqttCredentials.empty() || !o.mqttCafile.empty())) {
+        return fail("--mqtt-prefix, --site, --mqtt-credentials and --mqtt-cafile need --mqtt");
+    }
     return {};
 }
 
 }  // namespace
 
-std::optional<HttpEndpoint> parseEndpoint(std::string_view text) {
+std::optional<HostPort> splitHostPort(std::string_view text) {
     const std::size_t colon = text.rfind(':');
     if (colon == std::string_view::npos || colon == 0) return std::nullopt;
     std::string_view host = text.substr(0, colon);
@@ -158,12 +191,18 @@ std::optional<HttpEndpoint> parseEndpoint(std::string_view text) {
     } else if (host.find(':') != std::string_view::npos) {
         return std::nullopt;  // an IPv6 address needs its brackets
     }
+    if (host.empty()) return std::nullopt;
+    return HostPort{std::string(host), static_cast<int>(port)};
+}
+
+std::optional<HttpEndpoint> parseEndpoint(std::string_view text) {
+    const auto hp = splitHostPort(text);
+    if (!hp) return std::nullopt;
     HttpEndpoint e;
-    e.port = static_cast<quint16>(port);
-    if (host == "localhost") {
+    e.port = static_cast<quint16>(hp->port);
+    if (hp->host == "localhost") {
         e.address = QHostAddress(QHostAddress::LocalHost);
-    } else if (!e.address.setAddress(
-                   QString::fromLatin1(host.data(), static_cast<qsizetype>(host.size())))) {
+    } else if (!e.address.setAddress(QString::fromStdString(hp->host))) {
         return std::nullopt;
     }
     return e;
@@ -207,6 +246,12 @@ Result<ServiceOptions> readServiceOptions(const std::vector<std::string>& args) 
     if (o.softwareVersion.empty()) o.softwareVersion = std::string(kDefaultVersion);
     const Result<> together = checkTogether(o);
     if (!together.ok) return R::failure(together.error);
+    if (!o.mqttHost.empty()) {
+        if (o.mqttPrefix.empty()) o.mqttPrefix = std::string(mqtt::kDefaultPrefix);
+        if (o.site.empty()) o.site = QSysInfo::machineHostName().toStdString();
+        const std::string why = mqtt::topicError(o.mqttPrefix, o.site);
+        if (!why.empty()) return R::failure(why);
+    }
     return R::success(std::move(o));
 }
 

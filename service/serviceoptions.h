@@ -33,6 +33,13 @@ struct ServiceOptions {
     std::optional<HttpEndpoint> http;
     std::string httpTokenFile;
     std::string configPath;
+    // MQTT publishing, on when mqttHost is set.
+    std::string mqttHost;
+    int mqttPort = 0;
+    std::string mqttPrefix;       // empty: "linewarden"
+    std::string site;             // empty: the host name
+    std::string mqttCredentials;  // a file: user, then password
+    std::string mqttCafile;       // TLS when set
 };
 
 inline constexpr std::string_view kServiceName = "linewarden-monitor";
@@ -46,5 +53,12 @@ Result<ServiceOptions> readServiceOptions(const std::vector<std::string>& args);
 
 // ADDR:PORT, [IPv6]:PORT or localhost:PORT.
 std::optional<HttpEndpoint> parseEndpoint(std::string_view text);
+
+// HOST:PORT or [IPv6]:PORT, the host as written, the port 0 to 65535.
+struct HostPort {
+    std::string host;
+    int port = 0;
+};
+std::optional<HostPort> splitHostPort(std::string_view text);
 
 }  // namespace lw::service
