@@ -66,12 +66,34 @@ std::vector<std::string> parseNameFields(std::string_view c) {
     return fields;
 }
 
+std::optional<std::string> nameField(std::string_view name) {
+    if (name.find('"') == std::string_view::npos) {
+        std::string f = "\"";
+        f += name;
+        f += '"';
+        return f;
+    }
+    // Bare, it must not open as a quoted field, lose blanks at either end or
+    // run into the next field.
+    if (isBlank(name.front()) || name.front() == '"' || isBlank(name.back()) ||
+        name.find_first_of(",\r\n") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return std::string(name);
+}
+
+int unwritableSlot(const UnitNames& names) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!nameField(names[i])) return static_cast<int>(i) + 1;
+    }
+    return 0;
+}
+
 std::string namesLine(const UnitNames& names) {
     std::string out = "\"fileok\"";
     for (const auto& name : names) {
-        out += ",\"";
-        out += name;
-        out += '"';
+        out += ',';
+        out += nameField(name).value_or('"' + name + '"');
     }
     out += "\r\n";
     return out;
@@ -173,7 +195,14 @@ RenameResult renameUnit(const std::string& path, UnitNames& captions, int slot,
                 "A unit name can only use the characters of the Western (Latin-1) set."};
     }
     if (auto problem = nameProblem(*latin1)) return {Outcome::Refused, *problem};
-    captions[static_cast<std::size_t>(slot - 1)] = *latin1;
+    UnitNames renamed = captions;
+    renamed[static_cast<std::size_t>(slot - 1)] = *latin1;
+    if (const int other = unwritableSlot(renamed)) {
+        return {Outcome::Refused, "The name of unit " + std::to_string(other) +
+                                      " could not be written back unchanged, so the names file "
+                                      "is left as it is."};
+    }
+    captions = renamed;
     const Result<> w = writeNamesFile(path, namesLine(captions));
     if (!w.ok) return {Outcome::WriteFailed, w.error};
     return {Outcome::Renamed, {}};

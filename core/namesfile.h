@@ -22,6 +22,13 @@ UnitNames defaultUnitNames();
 // quotes, bare ones their surrounding blanks; commas and line ends separate.
 std::vector<std::string> parseNameFields(std::string_view content);
 
+// The field that reads back as `name`: quoted, or bare for a name that
+// holds a double quote (a file written by hand may have one); nothing when
+// neither would read back the same.
+std::optional<std::string> nameField(std::string_view name);
+// The first slot (1..16) whose name no field reads back unchanged, or 0.
+int unwritableSlot(const UnitNames& names);
+
 // The one line of a names file, CR LF included.
 std::string namesLine(const UnitNames& names);
 // The renumbered line, the numbers written bare: "fileok",17,18,...,32.
@@ -51,7 +58,8 @@ struct RenameResult {
 };
 
 // A new name from the input box (UTF-8): empty changes nothing; a name that
-// would not read back unchanged is refused before anything is written.
+// would not read back unchanged is refused before anything is written, and
+// so is the rewrite when another unit's name could not be written back.
 RenameResult renameUnit(const std::string& path, UnitNames& captions, int slot,
                         std::string_view answerUtf8);
 

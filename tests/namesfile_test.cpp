@@ -99,6 +99,49 @@ TEST_F(NamesFile, RenameWritesAllCaptionsAndRefusesWhatCannotReadBack) {
     EXPECT_EQ(captions[4], "Salle \xe9t\xe9");
 }
 
+TEST_F(NamesFile, RenamingOneUnitKeepsEveryOtherNameAsRead) {
+    // Files written by hand or by other programs, each read and then one
+    // unit renamed: every other name must read back as it was read.
+    const std::vector<std::string> files = {
+        "\"fileok\",Screen \"A\",\"2\",3\r\n",
+        "\"fileok\",a\"b\"c,  x\"y  ,\"with, comma\",\" padded \",\"two\r\nlines\"\r\n",
+        "\"fileok\",\"kept\"dropped,\t\"tab\"\t,,\"\",\xe9t\xe9\r\n",
+        "\"fileok\",1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18\r\n",
+    };
+    for (const std::string& file : files) {
+        write(file);
+        captions = lw::defaultUnitNames();
+        ASSERT_TRUE(lw::loadunitnames(path, captions).ok) << file;
+        const lw::UnitNames read = captions;
+        ASSERT_EQ(lw::renameUnit(path, captions, 16, "Lobby").outcome,
+                  lw::RenameResult::Outcome::Renamed)
+            << file;
+        lw::UnitNames back = lw::defaultUnitNames();
+        ASSERT_TRUE(lw::readNamesFile(path, back)) << file;
+        EXPECT_EQ(back[15], "Lobby") << file;
+        for (int i = 0; i < 15; ++i) EXPECT_EQ(back[i], read[i]) << file << " slot " << i + 1;
+    }
+    write("\"fileok\",Screen \"A\"\r\n");
+    captions = lw::defaultUnitNames();
+    lw::loadunitnames(path, captions);
+    EXPECT_EQ(captions[0], "Screen \"A\"");
+}
+
+TEST_F(NamesFile, ANameNoFieldCanHoldStopsTheRewrite) {
+    // Not from a file: a name no field reads back whole is never written.
+    for (const std::string odd : {"say \"hi\", twice", " \"lead", "trail\" ", "a\"b\r\nc"}) {
+        EXPECT_FALSE(lw::nameField(odd)) << odd;
+        write(kDefaultLine);
+        captions = lw::defaultUnitNames();
+        captions[6] = odd;
+        const auto r = lw::renameUnit(path, captions, 2, "Two");
+        EXPECT_EQ(r.outcome, lw::RenameResult::Outcome::Refused) << odd;
+        EXPECT_NE(r.message.find("unit 7"), std::string::npos) << r.message;
+        EXPECT_EQ(contents(), kDefaultLine);
+        EXPECT_EQ(captions[1], "2");
+    }
+}
+
 TEST_F(NamesFile, UnwritableFileIsReported) {
     const std::string inFolder = (dir / "nope" / "remlabel.dat").string();
     const auto r = lw::renameUnit(inFolder, captions, 1, "X");
