@@ -7,8 +7,8 @@
 #include "core/reports.h"
 #include "gui/alertbeeper.h"
 #include "gui/frmmain.h"
-#include "serial/localtime.h"
 #include "serial/commport.h"
+#include "serial/localtime.h"
 
 namespace lw::gui {
 
@@ -27,7 +27,9 @@ AppRoot::AppRoot() {
     ShellServices shell;
     shell.board = [this] {
         BoardServices board;
-        board.port = std::make_unique<CommPort>();
+        auto port = std::make_unique<CommPort>();
+        board.portDevice = [p = port.get()] { return p->device(); };
+        board.port = std::move(port);
         board.time = std::make_unique<LocalTime>();
         board.beeper = std::make_unique<AlertBeeper>();
         board.sink = std::make_unique<FileLogSink>();

@@ -31,47 +31,47 @@ void setTextColour(QLabel* l, const QColor& c) {
     l->setPalette(p);
 }
 
+const QString kCaption = QStringLiteral("STATUS REMOTE");
+const QString kLostCaption = QStringLiteral("STATUS REMOTE - COMMPORT LOST");
+const QString kLostTitle = QStringLiteral("COMMPORT LOST");
+const QString kLogTitle = QStringLiteral("LOG FILE ERROR");
+const QString kNamesTitle = QStringLiteral("KX-40 UNIT NAMES");
+
 }  // namespace
 
 Form1::Form1(Form2& raw, Form3& options, BoardServices services, QWidget* parent)
     : QMdiSubWindow(parent), m_raw(raw), m_options(options), m_services(std::move(services)) {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("STATUS REMOTE"));
+    setWindowTitle(kCaption);
     // The byte route: port to session, session to the raw window's backlog
     // and the log; the options and version choice are read at each use.
-    m_session = std::make_unique<MonitorSession>(SessionDeps{
-        .port = *m_services.port,
-        .time = *m_services.time,
-        .beeper = *m_services.beeper,
-        .sink = *m_services.sink,
-        .logOptions = [this] { return m_options.logOptions(); },
-        .versionChoice = m_services.versionChoice,
-        .rawOut = [this](std::string_view bytes) { m_raw.appendNewdata(bytes); },
-        .onLogFailure =
-            [this](const LogFailure& f) {
-                if (!m_services.dialogs) return;
-                m_services.dialogs->notice(
-                    QStringLiteral("The activity log cannot be written:\n%1\n%2\n\nMonitoring goes "
-                                   "on; records are left out until the file can be written again.")
-                        .arg(QString::fromStdString(f.path), QString::fromStdString(f.error)),
-                    QStringLiteral("LOG FILE ERROR"));
-            },
-        .names =
-            [this](UnitNames& captions) {
-                return loadunitnames(m_services.namesPath.toStdString(), captions);
-            }});
-    m_services.port->setLostHandler([this](const std::string& why) {
-        m_portLost = true;
-        if (!m_services.dialogs) return;
-        m_services.dialogs->notice(
-            QStringLiteral("The bus port COM %1 stopped: %2\n\nThe board goes on without input; "
-                           "choose View > Remote to open the port again.")
-                .arg(theport)
-                .arg(QString::fromStdString(why)),
-            QStringLiteral("COMMPORT LOST"));
-    });
+    m_session = std::make_unique<MonitorSession>(
+        SessionDeps{.port = *m_services.port,
+                    .time = *m_services.time,
+                    .beeper = *m_services.beeper,
+                    .sink = *m_services.sink,
+                    .logOptions = [this] { return m_options.logOptions(); },
+                    .versionChoice = m_services.versionChoice,
+                    .rawOut = [this](std::string_view bytes) { m_raw.appendNewdata(bytes); },
+                    .onLogFailure =
+                        [this](const LogFailure& f) {
+                            m_quickSaveFailed = false;
+                            tellLogProblem(f.path, f.error);
+                        },
+                    .names =
+                        [this](UnitNames& captions) {
+                            return loadunitnames(m_services.namesPath.toStdString(), captions);
+                        }});
+    // The keeper takes the port's loss and opens the same device again when
+    // it is back.
+    m_keeper = std::make_unique<PortKeeper>(*m_services.port, [this] { return portName(); });
+    connect(m_keeper.get(), &PortKeeper::stateChanged, this, &Form1::portStateChanged);
     m_raw.setPortNumber([this] { return static_cast<int>(theport); });
     m_raw.setQuickSaveTarget(m_session.get());
+    m_raw.setQuickSaveFailed([this](const std::string& why) {
+        m_quickSaveFailed = true;
+        tellLogProblem(m_options.logOptions().logpath, why);
+    });
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer2.setObjectName(QStringLiteral("Timer2"));
@@ -82,7 +82,7 @@ Form1::Form1(Form2& raw, Form3& options, BoardServices services, QWidget* parent
     build();
 }
 
-Form1::~Form1() { m_services.port->setLostHandler({}); }
+Form1::~Form1() = default;
 
 void Form1::build() {
     m_client = new QWidget(this);
@@ -150,16 +150,24 @@ void Form1::load() {
     Timer2.stop();
     const Result<> r = m_session->load();  // every slot absent, then the names
     paint();
-    if (!r.ok) namesProblem(r.error);
+    // Told without waiting for a click: the port opens and the ticks start
+    // behind it.
+    if (!r.ok && m_services.dialogs) {
+        m_services.dialogs->notice(QString::fromStdString(r.error), kNamesTitle);
+    }
 }
 
 void Form1::startremote() {
-    std::string error;
     m_raw.Renamecap();
-    m_portLost = false;
-    Result<> r = m_services.port->setCommPort(theport);
-    if (r.ok) r = m_services.port->setSettings(lineSettings(baud.toStdString()));
-    if (r.ok) r = m_services.port->setPortOpen(true);
+    const std::string settings = lineSettings(baud.toStdString());
+    if (Timer1.isActive() && portLost()) {
+        // Already waiting for the device: try it now, and go on waiting
+        // (the loss was told) when it is still away.
+        m_keeper->open(theport, settings, PortKeeper::FirstOpen::KeepTrying);
+        applyLayout();
+        return;
+    }
+    const Result<> r = m_keeper->open(theport, settings);
     if (r.ok) {
         Timer1.start(kDecoderTick);
         Timer2.start(kClockTick);
@@ -171,7 +179,7 @@ void Form1::startremote() {
         hide();
         Timer1.stop();
         Timer2.stop();
-        if (m_services.port->portOpen()) m_services.port->setPortOpen(false);
+        m_keeper->close();
     }
     applyLayout();
 }
@@ -179,12 +187,67 @@ void Form1::startremote() {
 void Form1::stopMonitoring() {
     Timer1.stop();
     Timer2.stop();
-    m_services.port->setPortOpen(false);
+    m_keeper->close();
 }
 
 void Form1::unload() {
     m_raw.formkill();
-    m_services.port->setPortOpen(false);
+    m_keeper->close();
+}
+
+QString Form1::portName() const {
+    const QString device = m_services.portDevice ? m_services.portDevice() : QString();
+    const QString com = QStringLiteral("COM %1").arg(theport);
+    return device.isEmpty() ? com : com + QStringLiteral(" (") + device + QLatin1Char(')');
+}
+
+void Form1::portStateChanged(PortKeeper::State state, const QString& reason) {
+    const bool lost = state == PortKeeper::State::Lost;
+    // A black board must not pass for every projector being off.
+    setWindowTitle(lost ? kLostCaption : kCaption);
+    if (!m_services.dialogs) return;
+    if (lost) {
+        ++m_portLosses;
+        QString text = QStringLiteral(
+                           "The bus port %1 stopped:\n%2\n\nThe board goes on without "
+                           "input and opens the port again by itself as soon as the "
+                           "device is back.")
+                           .arg(portName(), reason);
+        if (m_portLosses > 1) {
+            text += QStringLiteral("\n\nThe port has been lost %1 times.").arg(m_portLosses);
+        }
+        m_services.dialogs->notice(text, kLostTitle);
+    } else if (state == PortKeeper::State::Open && m_portLosses > 0) {
+        const std::string at = m_services.time->stamp().time;
+        m_services.dialogs->updateNotice(
+            QStringLiteral("The bus port %1 is open again since %2; monitoring goes on.\n\nThe "
+                           "port has been lost %3 time(s).")
+                .arg(portName(), QString::fromStdString(at))
+                .arg(m_portLosses),
+            kLostTitle);
+    }
+}
+
+void Form1::tellLogProblem(const std::string& path, const std::string& error) {
+    m_logPath = QString::fromStdString(path);
+    m_logError = QString::fromStdString(error);
+    m_droppedTold = m_session->reports().dropped();
+    if (m_services.dialogs) m_services.dialogs->notice(logProblemText(), kLogTitle);
+}
+
+QString Form1::logProblemText() const {
+    QString text = QStringLiteral("The activity log cannot be written:\n%1\n%2\n\n")
+                       .arg(m_logPath, m_logError);
+    if (m_quickSaveFailed) {
+        text += QStringLiteral(
+            "The quick save was not written; its text stays in the raw data "
+            "window.\n\n");
+    }
+    text += QStringLiteral(
+                "Monitoring goes on; records are left out until the file can be "
+                "written again. Records left out so far: %1.")
+                .arg(m_session->reports().dropped());
+    return text;
 }
 
 void Form1::applyLayout() {
@@ -200,6 +263,12 @@ void Form1::applyLayout() {
 void Form1::decoderTick() {
     m_session->decoderTick();
     paint();
+    // An open log notice keeps its count of left-out records up to date.
+    const std::uint64_t dropped = m_session->reports().dropped();
+    if (dropped != m_droppedTold && !m_logPath.isEmpty() && m_services.dialogs) {
+        m_droppedTold = dropped;
+        m_services.dialogs->updateNotice(logProblemText(), kLogTitle);
+    }
 }
 
 void Form1::clockTick() {

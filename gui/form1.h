@@ -4,6 +4,7 @@
 #include <QMdiSubWindow>
 #include <QTimer>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -13,6 +14,7 @@
 #include "core/namesfile.h"
 #include "core/reports.h"
 #include "core/timesource.h"
+#include "serial/portkeeper.h"
 
 namespace lw::gui {
 
@@ -29,6 +31,7 @@ struct BoardServices {
     std::unique_ptr<LogSink> sink;
     UserDialogs* dialogs = nullptr;
     QString namesPath;                           // the unit names file
+    std::function<QString()> portDevice;         // what the bus port opened, for messages
     std::function<std::string()> versionChoice;  // the software version choice
 };
 
@@ -56,7 +59,9 @@ public:
 
     // Whether "Remote" should open the port: the decoder is stopped, or the
     // device went away under it.
-    bool needsStart() const { return !Timer1.isActive() || m_portLost; }
+    bool needsStart() const { return !Timer1.isActive() || portLost(); }
+    // The device went away; the keeper opens it again once it is back.
+    bool portLost() const { return m_keeper->state() == PortKeeper::State::Lost; }
 
     // Ticks, as the timers run them.
     void decoderTick();
@@ -96,13 +101,24 @@ private:
     void paintClocks();
     void showNames();
     void namesProblem(const std::string& error);
+    void portStateChanged(PortKeeper::State state, const QString& reason);
+    QString portName() const;
+    void tellLogProblem(const std::string& path, const std::string& error);
+    QString logProblemText() const;
 
     Form2& m_raw;
     Form3& m_options;
     BoardServices m_services;
     std::unique_ptr<MonitorSession> m_session;
+    std::unique_ptr<PortKeeper> m_keeper;
     HotSpot m_hotSpot;
-    bool m_portLost = false;
+    int m_portLosses = 0;
+    // The log problem last told, and how far its count of left-out records
+    // has been told.
+    QString m_logPath;
+    QString m_logError;
+    bool m_quickSaveFailed = false;
+    std::uint64_t m_droppedTold = 0;
     QWidget* m_client = nullptr;
 };
 

@@ -5,6 +5,8 @@
 #include <QEvent>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QTextDocument>
+#include <algorithm>
 
 #include "core/monitorsession.h"
 #include "gui/twips.h"
@@ -56,11 +58,7 @@ Form2::Form2(QWidget* parent) : QMdiSubWindow(parent) {
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(kRefreshMs);
     connect(&m_refresh, &QTimer::timeout, this, [this] {
-        if (Text1->toPlainText() == m_text) return;
-        m_setting = true;
-        Text1->setPlainText(m_text);
-        Text1->moveCursor(QTextCursor::End);
-        m_setting = false;
+        if (m_painted != m_text) paintText();
     });
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
@@ -114,33 +112,84 @@ void Form2::appendNewdata(std::string_view bytes) {
 
 void Form2::setShown(const QString& text) {
     m_text = text;
+    const qsizetype before = m_text.size();
     trimShown(m_text);
+    m_trimmedSincePaint += before - m_text.size();
     if (!isMinimized() && !isMaximized()) holdSize();
     // Only a visible window spends time on the text box.
     if (isVisible() && !isMinimized() && !m_refresh.isActive()) m_refresh.start();
 }
 
 void Form2::textEdited() {
-    // The user typed: that becomes part of the shown text.
-    m_text = Text1->toPlainText();
-    if (trimShown(m_text)) {
-        m_setting = true;
-        Text1->setPlainText(m_text);
-        Text1->moveCursor(QTextCursor::End);
-        m_setting = false;
+    // The user typed into what the box holds, which may lag behind the text:
+    // the same edit is made to the text, so no received character is lost.
+    const QString now = editorText();
+    const qsizetype oldLen = m_painted.size();
+    const qsizetype newLen = now.size();
+    qsizetype head = 0;
+    while (head < oldLen && head < newLen && m_painted[head] == now[head]) ++head;
+    qsizetype tail = 0;
+    while (tail < oldLen - head && tail < newLen - head &&
+           m_painted[oldLen - 1 - tail] == now[newLen - 1 - tail]) {
+        ++tail;
     }
+    const QString typed = now.mid(head, newLen - tail - head);
+    // Box positions move back by what a trim took off the text's front.
+    const qsizetype from = std::max<qsizetype>(0, head - m_trimmedSincePaint);
+    const qsizetype to = std::max<qsizetype>(0, oldLen - tail - m_trimmedSincePaint);
+    m_text = m_text.left(from) + typed + m_text.mid(to);
+    const qsizetype before = m_text.size();
+    trimShown(m_text);
+    if (m_text == now) {
+        m_painted = now;
+        m_trimmedSincePaint = 0;
+        return;
+    }
+    paintText(std::max<qsizetype>(0, from + typed.size() - (before - m_text.size())));
+}
+
+void Form2::paintText(qsizetype cursor) {
+    m_setting = true;
+    Text1->setPlainText(m_text);
+    QTextCursor c = Text1->textCursor();
+    if (cursor < 0) {
+        c.movePosition(QTextCursor::End);
+    } else {
+        c.setPosition(static_cast<int>(std::min(cursor, m_text.size())));
+    }
+    Text1->setTextCursor(c);
+    m_setting = false;
+    m_painted = m_text;
+    m_trimmedSincePaint = 0;
+}
+
+QString Form2::editorText() const {
+    // The document's own characters: its plain text would turn a received
+    // 0xA0 (no-break space) into a blank.
+    QString t = Text1->document()->toRawText();
+    for (QChar& c : t) {
+        const char16_t u = c.unicode();
+        if (u == QChar::ParagraphSeparator || u == QChar::LineSeparator || u == 0xFDD0 ||
+            u == 0xFDD1) {
+            c = QLatin1Char('\n');
+        }
+    }
+    return t;
 }
 
 QString Form2::shownText() const { return m_text; }
 
 void Form2::quickSave() {
-    // A failed write is told by the log writer, once per failure streak.
-    if (m_session) m_session->quickSave(bytesOf(m_text));
+    if (!m_session) return;
+    const Result<> r = m_session->quickSave(bytesOf(m_text));
+    if (!r.ok) {
+        // The text is the user's own to keep until it is saved.
+        if (m_quickSaveFailed) m_quickSaveFailed(r.error);
+        return;
+    }
     setShown(QString());
     m_refresh.stop();
-    m_setting = true;
-    Text1->clear();
-    m_setting = false;
+    paintText();
 }
 
 void Form2::holdSize() {

@@ -3,6 +3,7 @@
 #include <QMdiSubWindow>
 #include <QTimer>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "core/rawpacing.h"
@@ -27,6 +28,10 @@ public:
     // session quick saves go to.
     void setPortNumber(std::function<int()> theport) { m_theport = std::move(theport); }
     void setQuickSaveTarget(MonitorSession* session) { m_session = session; }
+    // Told of every quick save that could not be written, with why.
+    void setQuickSaveFailed(std::function<void(const std::string&)> told) {
+        m_quickSaveFailed = std::move(told);
+    }
 
     // The backlog the bus monitor feeds. The drain timer sleeps while the
     // backlog is empty; bytes arriving wake it with the interval it had.
@@ -57,14 +62,22 @@ protected:
 private:
     void setShown(const QString& text);
     void textEdited();
+    void paintText(qsizetype cursor = -1);
+    QString editorText() const;
     void holdSize();
 
     RawPacer m_pacer;
     QString m_text;  // the shown text, one character per byte
+    // What the text box holds: it is repainted less often than the text
+    // changes, so it may lack the newest characters and still hold some
+    // that a trim has since taken off the front.
+    QString m_painted;
+    qsizetype m_trimmedSincePaint = 0;
     bool m_setting = false;
     bool m_inTick = false;
     std::function<int()> m_theport;
     MonitorSession* m_session = nullptr;
+    std::function<void(const std::string&)> m_quickSaveFailed;
     QTimer m_refresh;
 };
 

@@ -19,6 +19,7 @@
 #include "gui/form4.h"
 #include "gui/form5.h"
 #include "gui/frmsplash.h"
+#include "gui/programicon.h"
 #include "gui/twips.h"
 #include "gui/userdialogs.h"
 
@@ -32,6 +33,8 @@ frmMain::frmMain(ShellServices services, QWidget* parent)
     : QMainWindow(parent), m_services(std::move(services)) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("LINEWARDEN"));
+    // Child windows and the boxes raised over this window take its icon.
+    setWindowIcon(programIcon());
     m_area = new QMdiArea(this);
     m_area->setObjectName(QStringLiteral("MDIClient"));
     m_area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);

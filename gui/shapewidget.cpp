@@ -1,6 +1,7 @@
 #include "gui/shapewidget.h"
 
 #include <QPainter>
+#include <algorithm>
 
 namespace lw::gui {
 
@@ -28,10 +29,13 @@ void ShapeWidget::paintEvent(QPaintEvent*) {
             p.setPen(Qt::NoPen);
             p.drawRoundedRect(rect(), r, r);
             break;
-        case Kind::Circle:
+        case Kind::Circle: {
+            // A circle, not an ellipse: as wide as the box's smaller side, centred.
+            const qreal d = std::min(width(), height()) - 1.0;
             p.setPen(QPen(Qt::black, 1));
-            p.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+            p.drawEllipse(QRectF((width() - d) / 2.0, (height() - d) / 2.0, d, d));
             break;
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 // The status board, raw data and logging options windows, offscreen, on fakes.
 #include <QCheckBox>
 #include <QFile>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -23,6 +24,16 @@ QByteArray fileBytes(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 const std::string kRule = std::string(lw::kRule) + "\r\n";
+
+// The message boxes a person would see now, with this title.
+QList<QMessageBox*> boxesTitled(const QString& title) {
+    QList<QMessageBox*> found;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box && box->isVisible() && box->windowTitle() == title) found << box;
+    }
+    return found;
+}
 
 }  // namespace
 
@@ -83,6 +94,30 @@ private Q_SLOTS:
         b.tick("xsss");
         QCOMPARE(b.form->Shape4->fill(), QColor(255, 255, 0));
         QCOMPARE(label(b, "Label2")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    }
+
+    void boardWideLampsAreCircles() {
+        Board b;
+        b.boot();
+        b.start();
+        b.tick("Tx");  // the master remote heard, and noise
+        for (lw::gui::ShapeWidget* lamp : {b.form->Shape3, b.form->Shape4}) {
+            const QImage img = lamp->grab().toImage();
+            const QColor fill = lamp->fill();
+            QVERIFY(fill != QColor(Qt::black));
+            const int w = img.width();
+            const int h = img.height();
+            QVERIFY(w > h);  // the box is wider than high
+            auto lit = [&](int x, int y) { return QColor(img.pixel(x, y)) == fill; };
+            int across = 0;
+            int down = 0;
+            for (int x = 0; x < w; ++x) across += lit(x, h / 2);
+            for (int y = 0; y < h; ++y) down += lit(w / 2, y);
+            QVERIFY2(std::abs(across - down) <= 1,
+                     qPrintable(QStringLiteral("%1 wide, %2 high").arg(across).arg(down)));
+            QVERIFY(lit(w / 2, h / 2));
+            QVERIFY(!lit(1, h / 2) && !lit(w - 2, h / 2));  // centred, the box's ends unlit
+        }
     }
 
     void failedUnitsFlashWithTheBlinkAndBeepEveryTick() {
@@ -193,21 +228,89 @@ private Q_SLOTS:
         QVERIFY(b.form->Timer1.isActive());
     }
 
+    void aFlappingLogIsOneBoxThatCounts() {
+        lw::gui::QtUserDialogs real;
+        Board b(&real);
+        real.setParentWidget(&b.area);
+        b.boot();
+        b.options->Check3->setChecked(true);
+        b.start();
+        // Big records fail while small ones still fit: streak after streak.
+        for (int streak = 0; streak < 5; ++streak) {
+            b.sink->failing = true;
+            b.tick("PK");
+            b.tick("PK");
+            b.sink->failing = false;
+            b.tick("PK");
+        }
+        const QList<QMessageBox*> boxes = boxesTitled(QStringLiteral("LOG FILE ERROR"));
+        QCOMPARE(boxes.size(), 1);
+        const std::uint64_t dropped = b.form->session().reports().dropped();
+        QVERIFY(dropped >= 10);
+        QVERIFY2(
+            boxes[0]->text().contains(QStringLiteral("Records left out so far: %1.").arg(dropped)),
+            qPrintable(boxes[0]->text()));
+        QVERIFY(!boxes[0]->isModal());
+        QVERIFY(b.form->Timer1.isActive());
+        // Closed by the user, the next streak opens it again.
+        boxes[0]->close();
+        QTRY_VERIFY(boxesTitled(QStringLiteral("LOG FILE ERROR")).isEmpty());
+        b.sink->failing = true;
+        b.tick("PK");
+        QCOMPARE(boxesTitled(QStringLiteral("LOG FILE ERROR")).size(), 1);
+        for (QMessageBox* box : boxesTitled(QStringLiteral("LOG FILE ERROR"))) box->close();
+    }
+
+    void aFlappingPortIsOneBoxThatCounts() {
+        lw::gui::QtUserDialogs real;
+        Board b(&real);
+        real.setParentWidget(&b.area);
+        b.boot();
+        b.start();
+        for (int loss = 1; loss <= 3; ++loss) {
+            b.port->open = false;
+            b.port->lost("Resource temporarily unavailable");
+            b.form->startremote();  // "Remote", with the device back
+            QVERIFY(b.port->open);
+        }
+        const QList<QMessageBox*> boxes = boxesTitled(QStringLiteral("COMMPORT LOST"));
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0]->text().contains(QStringLiteral("3 time")), qPrintable(boxes[0]->text()));
+        QVERIFY(boxes[0]->text().contains(QStringLiteral("open again")));
+        for (QMessageBox* box : boxes) box->close();
+    }
+
     void lostPortIsToldAndCanBeReopened() {
         Board b;
         b.boot();
         b.start();
         QVERIFY(!b.form->needsStart());
         b.port->open = false;
-        b.port->lost("gone");
+        b.port->lost("Unknown error");
         QCOMPARE(b.dialogs.notices.size(), std::size_t(1));
         QCOMPARE(b.dialogs.notices[0].title, QStringLiteral("COMMPORT LOST"));
+        // The device by name and a reason a person can act on.
+        const QString told = b.dialogs.notices[0].text;
+        QVERIFY2(told.contains(QStringLiteral("COM 2")), qPrintable(told));
+        QVERIFY2(!told.contains(QStringLiteral("Unknown error")), qPrintable(told));
+        // While it lasts the board says so: a black board is not "all off".
+        QCOMPARE(b.form->windowTitle(), QStringLiteral("STATUS REMOTE - COMMPORT LOST"));
         QVERIFY(b.form->needsStart());
         b.tick("0iq");  // ticks go on with no input
         QCOMPARE(label(b, "stat1(1)")->text(), QStringLiteral(" "));
+        QCOMPARE(b.form->windowTitle(), QStringLiteral("STATUS REMOTE - COMMPORT LOST"));
+        // "Remote" while the device is still away: no failure box, the board
+        // stays up and goes on waiting.
+        b.port->failOpen = true;
+        b.form->startremote();
+        QVERIFY(b.dialogs.messages.empty());
+        QVERIFY(b.form->isVisible() && b.form->Timer1.isActive());
+        QVERIFY(b.form->portLost());
+        b.port->failOpen = false;
         b.form->startremote();
         QVERIFY(b.port->open);
         QVERIFY(!b.form->needsStart());
+        QCOMPARE(b.form->windowTitle(), QStringLiteral("STATUS REMOTE"));
     }
 
     void rawWindowPacesTheBacklog() {
@@ -308,10 +411,82 @@ private Q_SLOTS:
         b.raw->quickSave();
         QCOMPARE(b.sink->entries[1].record,
                  "COMM WINDOW QUICK SAVE 10:15:07 PM  3/1/2002\r\n\r\n" + kRule);
-        b.sink->failing = true;  // a save that cannot be written is told, once
-        b.raw->quickSave();
-        QCOMPARE(b.dialogs.notices.size(), std::size_t(1));
-        QCOMPARE(b.dialogs.notices[0].title, QStringLiteral("LOG FILE ERROR"));
+    }
+
+    void failedQuickSaveKeepsTheTextAndTellsEveryTime() {
+        Board b;
+        b.boot();
+        b.raw->appendNewdata("0iq");
+        while (!b.raw->newdata().empty()) b.raw->drainTick();
+        b.raw->showNormal();
+        b.sink->failing = true;
+        auto quickSaveNotices = [&] {
+            int n = 0;
+            for (const auto& s : b.dialogs.notices) {
+                if (s.title == QStringLiteral("LOG FILE ERROR") &&
+                    s.text.contains(QStringLiteral("quick save")))
+                    ++n;
+            }
+            return n;
+        };
+        for (int attempt = 1; attempt <= 3; ++attempt) {
+            QTest::mouseDClick(b.raw->Text1->viewport(), Qt::LeftButton);
+            QCOMPARE(b.raw->shownText(), QStringLiteral("0iq"));
+            QCOMPARE(quickSaveNotices(), attempt);
+        }
+        QVERIFY(b.dialogs.notices.back().text.contains(QStringLiteral("disk on fire")));
+        QVERIFY(b.dialogs.notices.back().text.contains(b.options->logpath()));
+        // Once the file can be written the same text goes in, and only then leaves.
+        b.sink->failing = false;
+        QTest::mouseDClick(b.raw->Text1->viewport(), Qt::LeftButton);
+        QCOMPARE(b.sink->entries.size(), std::size_t(1));
+        QCOMPARE(b.sink->entries[0].record,
+                 "COMM WINDOW QUICK SAVE 10:15:07 PM  3/1/2002\r\n0iq\r\n" + kRule);
+        QVERIFY(b.raw->shownText().isEmpty());
+        QCOMPARE(b.raw->Text1->toPlainText(), QString());
+    }
+
+    void typingKeepsEveryReceivedByte() {
+        Board b;
+        b.boot();
+        b.raw->showNormal();
+        QTest::mouseClick(b.raw->Text1->viewport(), Qt::LeftButton);
+        auto savedText = [&] {
+            const std::string& rec = b.sink->entries.back().record;
+            const std::size_t from = rec.find("\r\n") + 2;
+            return rec.substr(from, rec.find("\r\n", from) - from);
+        };
+        // A no-break space from the bus stays one after the user types.
+        b.raw->appendNewdata("\xa0\xa0");
+        b.raw->drainTick();
+        QTest::qWait(100);  // the box shows it
+        QTest::keyClicks(b.raw->Text1, QStringLiteral("z"));
+        QTest::mouseDClick(b.raw->Text1->viewport(), Qt::LeftButton);
+        QCOMPARE(savedText(), std::string("\xa0\xa0z"));
+
+        const std::string received(
+            "ab\xa0"
+            "c\xa0"
+            "d",
+            6);
+        b.raw->appendNewdata(received);
+        b.raw->drainTick();  // in the text, not yet repainted
+        QTest::keyClicks(b.raw->Text1, QStringLiteral("x"));
+        b.raw->drainTick();
+        QTest::keyClicks(b.raw->Text1, QStringLiteral("y"));
+        b.raw->drainTick();
+        QTest::qWait(100);  // the box catches up
+        QCOMPARE(b.raw->shownText().size(), 8);
+        QTest::mouseDClick(b.raw->Text1->viewport(), Qt::LeftButton);
+        QCOMPARE(b.sink->entries.size(), std::size_t(2));
+        const std::string saved = savedText();
+        QCOMPARE(saved.size(), std::size_t(8));
+        // What was typed sits among what came, and what came is whole, in order.
+        std::string came;
+        for (const char c : saved)
+            if (c != 'x' && c != 'y') came += c;
+        QCOMPARE(came, received);
+        QCOMPARE(saved.size() - came.size(), std::size_t(2));
     }
 
     void rawWindowHoldsItsSizeAndNamesThePort() {

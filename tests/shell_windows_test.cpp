@@ -1,9 +1,14 @@
 // The main window, configuration dialog, detection and splash, offscreen.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -13,6 +18,7 @@
 #include "gui/form5.h"
 #include "gui/frmmain.h"
 #include "gui/frmsplash.h"
+#include "gui/programicon.h"
 #include "gui/twips.h"
 #include "support/guifakes.h"
 #include "support/probeports.h"
@@ -245,6 +251,106 @@ private Q_SLOTS:
         f->showDialog();  // shown again: the last answer stays
         QCOMPARE(f->Combo1->currentText(), QStringLiteral("12"));
         QCOMPARE(f->Combo2->currentText(), QStringLiteral("HUB9"));
+    }
+
+    void aNamesProblemAtLoadDoesNotHoldUpMonitoring() {
+        Shell s;
+        // The names file cannot be read or written: it is a folder.
+        QVERIFY(QDir(s.dir.path()).mkdir(QStringLiteral("remlabel.dat")));
+        bool waitedBeforeOpening = false;
+        s.dialogs.duringMessage = [&] {
+            waitedBeforeOpening = waitedBeforeOpening || !s.port->open;
+        };
+        lw::gui::Form4* f = openConfig(s);
+        QVERIFY(f);
+        press(Qt::Key_Tab);
+        press(Qt::Key_Tab);
+        press(Qt::Key_Tab);
+        press(Qt::Key_Space);  // OK
+        s.main->settingsPoll();
+        QVERIFY(!waitedBeforeOpening);
+        QVERIFY(s.dialogs.messages.empty());
+        QVERIFY(s.port->open);
+        QVERIFY(s.main->board().Timer1.isActive());
+        QCOMPARE(s.dialogs.notices.size(), std::size_t(1));
+        QCOMPARE(s.dialogs.notices[0].title, QStringLiteral("KX-40 UNIT NAMES"));
+        QVERIFY(s.dialogs.notices[0].text.contains(QStringLiteral("remlabel.dat")));
+    }
+
+    void saveAsDoesNotAskToReplaceTheLog() {
+        QTemporaryDir dir;
+        const QString log = dir.filePath(QStringLiteral("kx40buss.txt"));
+        QFile f(log);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("records so far\r\n");
+        f.close();
+        lw::gui::QtUserDialogs real;
+        bool askedToReplace = false;
+        QObject scope;  // no timer of this test outlives it
+        // The dialog opens on the log in use; the person presses Enter.
+        QTimer::singleShot(300, &scope, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QTimer::singleShot(300, &scope, [&] {
+                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                    askedToReplace = true;
+                    box->accept();
+                }
+            });
+            QTest::keyClick(dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")),
+                            Qt::Key_Return);
+        });
+        QTimer::singleShot(5000, &scope, [] {
+            if (QWidget* stuck = QApplication::activeModalWidget()) stuck->close();
+        });
+        const QString chosen = real.askSaveFile(log, QStringLiteral("All Files (*.*)"));
+        QVERIFY(!askedToReplace);
+        QCOMPARE(chosen, log);
+    }
+
+    void everyWindowCarriesTheProgramIcon() {
+        const QImage want = lw::gui::programIcon().pixmap(32, 32).toImage();
+        if (want.isNull()) QSKIP("Qt's SVG icon plugin is missing (apt-get install libqt6svg6)");
+        Shell s;
+        s.main->config()->showDialog();
+        s.main->board();
+        s.main->viewOptions();
+        QList<QWidget*> windows{s.main.get()};
+        for (QMdiSubWindow* w : s.main->area()->subWindowList()) windows << w;
+        QVERIFY(windows.size() >= 7);  // main, splash, configuration, progress, options, raw, board
+        for (QWidget* w : windows) {
+            QVERIFY2(w->windowIcon().pixmap(32, 32).toImage() == want, qPrintable(w->objectName()));
+        }
+        lw::gui::QtUserDialogs real(s.main.get());
+        real.notice(QStringLiteral("The bus port stopped."), QStringLiteral("COMMPORT LOST"));
+        auto* box = s.main->findChild<QMessageBox*>();
+        QVERIFY(box);
+        QVERIFY(box->windowIcon().pixmap(32, 32).toImage() == want);
+        box->close();
+    }
+
+    void messageBoxesLeaveRoomForTheirWholeTitle() {
+        lw::gui::QtUserDialogs real;
+        for (const char* title : {"COMMPORT INVALID", "DETECTION ERROR", "COMMPORT LOST"}) {
+            int width = 0;
+            int needed = 0;
+            QObject scope;
+            QTimer::singleShot(100, &scope, [&] {
+                QWidget* box = QApplication::activeModalWidget();
+                QVERIFY(box);
+                QFont bold = box->font();
+                bold.setBold(true);
+                // The title in a bold caption font, beside an icon and three buttons.
+                needed = QFontMetrics(bold).horizontalAdvance(box->windowTitle()) + 120;
+                width = box->frameGeometry().width();
+                box->close();
+            });
+            real.message(QStringLiteral("Invalid Port Number"), QString::fromLatin1(title));
+            QVERIFY2(width >= needed, qPrintable(QStringLiteral("%1: %2 of %3 px")
+                                                     .arg(QLatin1String(title))
+                                                     .arg(width)
+                                                     .arg(needed)));
+        }
     }
 
     void cancelAppliesNothing() {

@@ -74,10 +74,16 @@ public:
 
     void message(const QString& text, const QString& title) override {
         messages.push_back({text, title});
+        if (duringMessage) duringMessage();
     }
+    std::function<void()> duringMessage;  // while the modal box would wait
     void notice(const QString& text, const QString& title) override {
         notices.push_back({text, title});
     }
+    void updateNotice(const QString& text, const QString& title) override {
+        updates.push_back({text, title});
+    }
+    std::vector<Shown> updates;
     QString askText(const QString& prompt, const QString& title, const QString& def) override {
         prompts << prompt + QLatin1Char('|') + title + QLatin1Char('|') + def;
         return answers.isEmpty() ? QString() : answers.takeFirst();
@@ -96,7 +102,8 @@ public:
 
 // The three monitor windows in a work area, on fakes.
 struct Board {
-    Board() {
+    // `real` puts up real boxes in place of the recording ones.
+    explicit Board(lw::gui::UserDialogs* real = nullptr) {
         area.resize(1400, 1000);
         names = dir.filePath(QStringLiteral("remlabel.dat"));
         options = new lw::gui::Form3;
@@ -115,7 +122,7 @@ struct Board {
         auto k = std::make_unique<MemorySink>();
         sink = k.get();
         s.sink = std::move(k);
-        s.dialogs = &dialogs;
+        s.dialogs = real ? real : &dialogs;
         s.namesPath = names;
         form = new lw::gui::Form1(*raw, *options, std::move(s));
         area.addSubWindow(form);
