@@ -130,15 +130,16 @@ public:
             send(m_topics.slot(slot), payload, true, nullptr);
         }
         std::size_t sent = 0;
-        for (; sent < records.size() && m_state == State::Connected; ++sent) {
+        while (sent < records.size()) {
             int mid = 0;
-            const int rc = send(m_topics.record(), records[sent], false, &mid);
+            const int rc = send(m_topics.record(), records[sent++], false, &mid);
             if (held(rc)) {
                 m_recordMids.insert(mid);
             } else {
                 tell("MQTT: a record could not be published (" +
                      std::string(mosquitto_strerror(rc)) + ")");
             }
+            if (rc != MOSQ_ERR_SUCCESS) break;  // the rest wait for the next connection
         }
         if (sent < records.size()) {
             records.erase(records.begin(), records.begin() + static_cast<std::ptrdiff_t>(sent));
@@ -183,6 +184,7 @@ private:
         const int rc =
             mosquitto_publish(m_mosq, mid, topic.c_str(), static_cast<int>(payload.size()),
                               payload.data(), 1, retain);
+        if (held(rc)) ++m_outstanding;
         if (rc != MOSQ_ERR_SUCCESS && held(rc)) m_ioError = reason(rc, errno);
         return rc;
     }
@@ -262,6 +264,7 @@ private:
     }
 
     void onPublish(int mid) {
+        if (m_outstanding > 0) --m_outstanding;
         if (m_recordMids.erase(mid) != 0) {
             std::lock_guard lock(m_shared->mutex);
             ++m_shared->delivered;
@@ -376,11 +379,12 @@ private:
             std::lock_guard lock(m_shared->mutex);
             empty = m_shared->records.empty();
         }
-        if (empty) goOffline();
+        if (empty && m_outstanding == 0) goOffline();
     }
 
     // A clean stop: "0" on the online topic, then DISCONNECT, which makes the
-    // broker drop the will. Both are queued behind every record handed over.
+    // broker drop the will. Every record has its acknowledgement by then, or
+    // the grace has run out.
     void goOffline() {
         if (m_offline) return;
         m_offline = true;
@@ -408,8 +412,9 @@ private:
             left = m_shared->records.size();
             m_shared->connected = false;
         }
-        left += m_recordMids.size();
-        if (left > 0 && !m_offline) {
+        // Handed over before a clean DISCONNECT, a record is on its way.
+        if (!m_offline) left += m_recordMids.size();
+        if (left > 0) {
             tell("MQTT: " + std::to_string(left) + " records were not delivered to the broker");
         }
         dropNotifiers();
@@ -441,7 +446,8 @@ private:
     std::string m_told;  // the failure last told, so a streak is told once
     std::chrono::milliseconds m_backoff = kFirstRetry;
     QElapsedTimer m_since;
-    std::set<int> m_recordMids;  // records handed over, not yet acknowledged
+    std::set<int> m_recordMids;     // records handed over, not yet acknowledged
+    std::size_t m_outstanding = 0;  // every message handed over, not yet acknowledged
 
     qintptr m_fd = -1;
     QSocketNotifier* m_read = nullptr;

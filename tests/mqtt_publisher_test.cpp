@@ -162,6 +162,33 @@ TEST_F(MqttPublisherTest, RetainedTopicsRecordsInOrderAndACleanStop) {
     EXPECT_EQ(broker.countInLog("Received SUBSCRIBE from reader"), 1);
 }
 
+TEST_F(MqttPublisherTest, AStopDeliversTheQueueBeforeSayingGoodbye) {
+    Broker broker(dir("b"));
+    ASSERT_TRUE(broker.start()) << broker.error().toStdString();
+    Subscriber sub(broker, "lwtest/booth8/#", "reader");
+    ASSERT_TRUE(sub.waitSubscribed());
+    Journal journal;
+    lw::mqtt::Publisher pub(settings(broker.port(), "booth8"), journal.tell());
+    ASSERT_TRUE(pub.start().ok);
+    ASSERT_TRUE(lwtest::waitUntil([&] { return pub.stats().connected; }, 5000));
+
+    for (int i = 0; i < 2000; ++i) pub.record(record(i));
+    pub.stop();
+    EXPECT_EQ(pub.stats().delivered, 2000u) << journal.all();
+    EXPECT_EQ(journal.count("not delivered"), 0) << journal.all();
+
+    ASSERT_TRUE(sub.waitFor([](const auto& m) { return m.size() >= 2002u; }, 5000));
+    const auto all = sub.messages();
+    std::vector<std::string> records, want;
+    for (const auto& m : all) {
+        if (m.topic == "lwtest/booth8/record") records.push_back(m.payload);
+    }
+    for (int i = 0; i < 2000; ++i) want.push_back(record(i));
+    EXPECT_EQ(records, want);
+    EXPECT_EQ(all.back().topic, "lwtest/booth8/online");
+    EXPECT_EQ(all.back().payload, "0");
+}
+
 TEST_F(MqttPublisherTest, BrokerAwayAtStartKeepsTheNewestRecordsInABoundedQueue) {
     // The reader's session lives in the broker across its restart, so it gets
     // whatever arrives while it reconnects.
