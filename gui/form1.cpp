@@ -206,24 +206,23 @@ void Form1::portStateChanged(PortKeeper::State state, const QString& reason) {
     // A black board must not pass for every projector being off.
     setWindowTitle(lost ? kLostCaption : kCaption);
     if (!m_services.dialogs) return;
+    if (lost) ++m_portLosses;
+    const QString count =
+        m_portLosses > 1 ? QStringLiteral("\n\nThe port has been lost %1 times.").arg(m_portLosses)
+                         : QString();
     if (lost) {
-        ++m_portLosses;
-        QString text = QStringLiteral(
-                           "The bus port %1 stopped:\n%2\n\nThe board goes on without "
-                           "input and opens the port again by itself as soon as the "
-                           "device is back.")
-                           .arg(portName(), reason);
-        if (m_portLosses > 1) {
-            text += QStringLiteral("\n\nThe port has been lost %1 times.").arg(m_portLosses);
-        }
-        m_services.dialogs->notice(text, kLostTitle);
+        m_services.dialogs->notice(
+            QStringLiteral("The bus port %1 stopped:\n%2\n\nThe board goes on without input and "
+                           "opens the port again by itself as soon as the device is back.")
+                    .arg(portName(), reason) +
+                count,
+            kLostTitle);
     } else if (state == PortKeeper::State::Open && m_portLosses > 0) {
         const std::string at = m_services.time->stamp().time;
         m_services.dialogs->updateNotice(
-            QStringLiteral("The bus port %1 is open again since %2; monitoring goes on.\n\nThe "
-                           "port has been lost %3 time(s).")
-                .arg(portName(), QString::fromStdString(at))
-                .arg(m_portLosses),
+            QStringLiteral("The bus port %1 is open again since %2; monitoring goes on.")
+                    .arg(portName(), QString::fromStdString(at)) +
+                count,
             kLostTitle);
     }
 }

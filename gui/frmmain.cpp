@@ -33,8 +33,9 @@ frmMain::frmMain(ShellServices services, QWidget* parent)
     : QMainWindow(parent), m_services(std::move(services)) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("LINEWARDEN"));
-    // Child windows and the boxes raised over this window take its icon.
-    setWindowIcon(programIcon());
+    // Every window takes the program's icon, child windows made from here on
+    // included (they pick their title bar icon when they are made).
+    QApplication::setWindowIcon(programIcon());
     m_area = new QMdiArea(this);
     m_area->setObjectName(QStringLiteral("MDIClient"));
     m_area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);

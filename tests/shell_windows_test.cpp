@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QStyle>
 #include <QtTest>
 
 #include "gui/form4.h"
@@ -321,6 +322,24 @@ private Q_SLOTS:
         for (QWidget* w : windows) {
             QVERIFY2(w->windowIcon().pixmap(32, 32).toImage() == want, qPrintable(w->objectName()));
         }
+        // And it is what a child window's title bar shows: the icon's red
+        // square, not the toolkit's green logo.
+        int looked = 0;
+        for (QMdiSubWindow* w : s.main->area()->subWindowList()) {
+            if (!w->isVisible() || w->isMinimized()) continue;
+            ++looked;
+            const int bar = w->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, w);
+            const QImage title = w->grab(QRect(0, 0, 2 * bar, bar)).toImage();
+            int red = 0;
+            for (int y = 0; y < title.height(); ++y) {
+                for (int x = 0; x < title.width(); ++x) {
+                    const QColor c(title.pixel(x, y));
+                    red += c.red() > 200 && c.green() < 80 && c.blue() < 80;
+                }
+            }
+            QVERIFY2(red > 10, qPrintable(w->objectName()));
+        }
+        QVERIFY(looked >= 3);  // splash, configuration, options
         lw::gui::QtUserDialogs real(s.main.get());
         real.notice(QStringLiteral("The bus port stopped."), QStringLiteral("COMMPORT LOST"));
         auto* box = s.main->findChild<QMessageBox*>();
