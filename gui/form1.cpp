@@ -279,7 +279,12 @@ void Form1::blinkTick() { m_session->blinkTick(); }
 
 void Form1::paintClocks() {
     const UnitBoard& b = m_session->board();
-    for (int i = 0; i < kSlots; ++i) setText(time1[i], latin1(b.slots[i].clock));
+    for (int i = 0; i < kSlots; ++i) {
+        const std::string& clock = b.slots[i].clock;
+        if (clock == m_clockShown[i]) continue;
+        m_clockShown[i] = clock;
+        setText(time1[i], latin1(clock));
+    }
 }
 
 void Form1::paint() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "core/beeper.h"
 #include "core/busport.h"
@@ -120,6 +121,9 @@ private:
     bool m_quickSaveFailed = false;
     std::uint64_t m_droppedTold = 0;
     QWidget* m_client = nullptr;
+    // What each clock label shows: the clock tick runs ten times a second
+    // and a clock text changes once, so the labels are left alone between.
+    std::array<std::string, kSlots> m_clockShown;
 };
 
 }  // namespace lw::gui
