@@ -9,6 +9,7 @@
 #include "service/monitorservice.h"
 #include "service/mqttfeed.h"
 #include "service/serviceoptions.h"
+#include "service/webboard.h"
 #include "tools/toolsupport.h"
 
 using namespace lw::service;
@@ -27,6 +28,15 @@ int main(int argc, char** argv) {
         std::cerr << kServiceName << ": " << line << std::endl;
     };
     MonitorService service(options, tell);
+    std::unique_ptr<WebBoard> web;
+    if (options.http) {
+        web = std::make_unique<WebBoard>(service, options, tell);
+        const lw::Result<> r = web->listen();
+        if (!r.ok) {
+            tell(r.error);
+            return 1;
+        }
+    }
 
     std::unique_ptr<MqttFeed> mqtt;
     if (!options.mqttHost.empty()) {
