@@ -37,15 +37,11 @@ Form2::Form2(QWidget* parent) : QMdiSubWindow(parent) {
     client->setObjectName(QStringLiteral("Form2Client"));
     setWidget(client);
 
-    Text1 = new QPlainTextEdit(client);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setGeometry(twipsRect(45, 105, 7125, 4215, client));
+    Text1 = place(new QPlainTextEdit(client), QStringLiteral("Text1"), 45, 105, 7125, 4215,
+                  controlFont("Arial", 9.75, true));
     Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(9.75);
-    f.setBold(true);
-    Text1->setFont(f);
+
     QPalette p = Text1->palette();
     p.setColor(QPalette::Text, QColor(192, 255, 255));
     p.setColor(QPalette::Base, p.color(QPalette::WindowText));  // the window frame colour
