@@ -236,10 +236,15 @@ Result<ServiceOptions> readServiceOptions(const std::vector<std::string>& args) 
         const Result<> r = readConfig(o.configPath, o);
         if (!r.ok) return R::failure(r.error);
     }
+    bool portOnLine = false;
+    bool deviceOnLine = false;
     for (const auto& [row, value] : given) {
-        // One of the pair on the line replaces the other from the file.
-        if (row->name == "port") o.device.clear();
-        if (row->name == "device") o.port.reset();
+        // One of the pair on the line replaces the other from the file;
+        // both on the line stay both, and are refused below.
+        if (row->name == "port" && !deviceOnLine) o.device.clear();
+        if (row->name == "device" && !portOnLine) o.port.reset();
+        portOnLine = portOnLine || row->name == "port";
+        deviceOnLine = deviceOnLine || row->name == "device";
         const Result<> r = row->apply(o, value);
         if (!r.ok) return R::failure(r.error);
     }
