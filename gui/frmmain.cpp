@@ -110,14 +110,13 @@ void frmMain::buildStatusBar() {
     m_datePanel->setObjectName(QStringLiteral("sbDate"));
     m_timePanel->setObjectName(QStringLiteral("sbTime"));
     updateClockPanels();
-    m_panelClock.setInterval(1000);
-    connect(&m_panelClock, &QTimer::timeout, this, &frmMain::updateClockPanels);
-    m_panelClock.start();
+    connect(&Timer1, &QTimer::timeout, this, &frmMain::updateClockPanels);
 }
 
 void frmMain::updateClockPanels() {
-    m_datePanel->setText(QDate::currentDate().toString(QStringLiteral("M/d/yyyy")));
-    m_timePanel->setText(QTime::currentTime().toString(QStringLiteral("h:mm AP")));
+    const CivilTime now = m_panelTime.now();
+    m_datePanel->setText(QDate(now.year, now.month, now.day).toString(QStringLiteral("M/d/yyyy")));
+    m_timePanel->setText(QTime(now.hour, now.minute).toString(QStringLiteral("h:mm AP")));
 }
 
 void frmMain::enableall() {

@@ -8,6 +8,7 @@
 
 #include "core/masterdetection.h"
 #include "gui/form1.h"
+#include "serial/localtime.h"
 
 class QAction;
 class QLabel;
@@ -98,7 +99,9 @@ private:
     bool m_cancelDetection = false;
     QLabel* m_datePanel = nullptr;
     QLabel* m_timePanel = nullptr;
-    QTimer m_panelClock;
+    // The panels show minutes: they are brought up to date at each settings
+    // poll, with no timer of their own and no zone file read each time.
+    LocalTime m_panelTime;
 };
 
 }  // namespace lw::gui

@@ -87,6 +87,28 @@ class ShellWindowsTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void statusBarShowsTodaysDateAndTheTimeOfDay() {
+        Shell s;
+        auto* date = s.main->findChild<QLabel*>(QStringLiteral("sbDate"));
+        auto* time = s.main->findChild<QLabel*>(QStringLiteral("sbTime"));
+        QVERIFY(date && time);
+        // Across a few settings polls, whichever minute they fell in.
+        for (int poll = 0; poll < 3; ++poll) {
+            QTest::qWait(550);
+            const QDateTime before = QDateTime::currentDateTime();
+            const QString shownDate = date->text();
+            const QString shownTime = time->text();
+            const QDateTime after = QDateTime::currentDateTime();
+            QVERIFY2(shownDate == before.date().toString(QStringLiteral("M/d/yyyy")) ||
+                         shownDate == after.date().toString(QStringLiteral("M/d/yyyy")),
+                     qPrintable(shownDate));
+            QVERIFY2(shownTime == before.time().toString(QStringLiteral("h:mm AP")) ||
+                         shownTime == after.time().toString(QStringLiteral("h:mm AP")) ||
+                         shownTime == before.addSecs(-1).time().toString(QStringLiteral("h:mm AP")),
+                     qPrintable(shownTime));
+        }
+    }
+
     void startsWithTheViewEntriesUnavailableAndTheSplashUp() {
         Shell s;
         QCOMPARE(s.main->windowTitle(), QStringLiteral("LINEWARDEN"));
