@@ -1,6 +1,7 @@
 // The status board on a real serial port: a pseudo-terminal the test makes
 // behind a fixed path, unplugged and plugged back as a USB adapter would be.
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMdiArea>
 #include <QTemporaryDir>
@@ -76,7 +77,10 @@ private Q_SLOTS:
 
         // Back at the same path: open again without a click, same speed.
         QVERIFY(plugIn());
+        QElapsedTimer back;
+        back.start();
         QTRY_COMPARE_WITH_TIMEOUT(m_board->windowTitle(), QStringLiteral("STATUS REMOTE"), 3000);
+        qInfo("open again %lld ms after the device came back", back.elapsed());
         QCOMPARE(m_pty.lineSpeed(), 4800);
         const std::size_t before = m_sink->entries.size();
         m_pty.write("1iq");  // unit 2 starts a show
