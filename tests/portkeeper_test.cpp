@@ -1,5 +1,5 @@
 // Automatic reopening against pseudo-terminals the test makes and unmakes
-// itself, behind a fixed path as a USB adapter's udev link would be.
+// itself, behind a fixed path.
 #include "serial/portkeeper.h"
 
 #include <QElapsedTimer>
@@ -9,7 +9,7 @@
 #include <QtTest>
 
 #include "serial/commport.h"
-#include "tools/pty.h"
+#include "support/testbus.h"
 
 using lw::CommPort;
 using lw::PortKeeper;
@@ -49,6 +49,7 @@ private Q_SLOTS:
     void init() {
         QVERIFY(m_dir.isValid());
         m_link = m_dir.filePath(QStringLiteral("kx40bus"));
+        m_bus = std::make_unique<lwtest::TestBus>(m_link);
         QVERIFY(plugIn());
         m_port = std::make_unique<CommPort>([this](int) { return m_link; });
         m_keeper = std::make_unique<PortKeeper>(*m_port);
@@ -56,7 +57,7 @@ private Q_SLOTS:
     void cleanup() {
         m_keeper.reset();
         m_port.reset();
-        unplug();
+        m_bus.reset();
     }
 
     void lostDeviceIsToldOnceAndReopenedWhenItComesBack() {
@@ -64,7 +65,7 @@ private Q_SLOTS:
         QVERIFY(m_keeper->open(1, "4800,n,8,1").ok);
         QCOMPARE(m_keeper->state(), State::Open);
         QCOMPARE(m_keeper->device(), m_link);
-        m_pty.write("0iq");
+        m_bus->send("0iq");
         QCOMPARE(readUntil(*m_port, 3, 3000), std::string("0iq"));
 
         unplug();
@@ -90,7 +91,7 @@ private Q_SLOTS:
         QVERIFY(t.elapsed() <= PortKeeper::kRetryPeriod.count() + 500);
         QVERIFY(m_keeper->reason().isEmpty());
         QVERIFY(m_port->portOpen());
-        m_pty.write("1ju");
+        m_bus->send("1ju");
         QCOMPARE(readUntil(*m_port, 3, 3000), std::string("1ju"));
 
         QCOMPARE(changes.count(), 3);
@@ -102,7 +103,7 @@ private Q_SLOTS:
 
         // The reopened port is still listen-only.
         QTest::qWait(50);
-        QCOMPARE(m_pty.readAvailable(), std::string());
+        QCOMPARE(m_bus->cameBack(), std::string());
     }
 
     void reopensWithTheSameLineFormat() {
@@ -112,7 +113,7 @@ private Q_SLOTS:
         // The pty reports the speed its reader set; a reopen must set 1200 again.
         QVERIFY(plugIn());
         QTRY_COMPARE_WITH_TIMEOUT(m_keeper->state(), State::Open, 3000);
-        QCOMPARE(m_pty.lineSpeed(), 1200);
+        QCOMPARE(m_bus->lineSpeed(), 1200);
     }
 
     void firstOpenFailurePolicies() {
@@ -129,7 +130,7 @@ private Q_SLOTS:
         QCOMPARE(m_keeper->state(), State::Lost);
         QVERIFY(plugIn());
         QTRY_COMPARE_WITH_TIMEOUT(m_keeper->state(), State::Open, 3000);
-        m_pty.write("2iz");
+        m_bus->send("2iz");
         QCOMPARE(readUntil(*m_port, 3, 3000), std::string("2iz"));
     }
 
@@ -161,23 +162,12 @@ private Q_SLOTS:
     }
 
 private:
-    // A fresh pair behind the fixed link.
-    bool plugIn() {
-        m_pty = lw::Pty();
-        if (!m_pty.create()) return false;
-        QFile::remove(m_link);
-        return QFile::link(QString::fromStdString(m_pty.slavePath()), m_link);
-    }
-    // The adapter goes: its node disappears and the line hangs up.
-    void unplug() {
-        QFile::remove(m_link);
-        m_pty.closeSlave();
-        m_pty.closeMaster();
-    }
+    bool plugIn() { return m_bus->plugIn(); }
+    void unplug() { m_bus->unplug(); }
 
     QTemporaryDir m_dir;
     QString m_link;
-    lw::Pty m_pty;
+    std::unique_ptr<lwtest::TestBus> m_bus;
     std::unique_ptr<CommPort> m_port;
     std::unique_ptr<PortKeeper> m_keeper;
 };

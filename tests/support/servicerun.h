@@ -16,44 +16,9 @@
 #include <optional>
 #include <string>
 
-#include "tools/pty.h"
+#include "support/testbus.h"
 
 namespace lwtest {
-
-// A bus the test plays itself, behind a link that survives unplugging.
-class TestBus {
-public:
-    explicit TestBus(const QString& link) : m_link(link) {}
-    ~TestBus() { unplug(); }
-
-    bool plugIn() {
-        m_pty = lw::Pty();
-        if (!m_pty.create()) return false;
-        QFile::remove(m_link);
-        return QFile::link(QString::fromStdString(m_pty.slavePath()), m_link);
-    }
-    void unplug() {
-        QFile::remove(m_link);
-        m_pty.closeSlave();
-        m_pty.closeMaster();
-    }
-    void send(std::string_view bytes) {
-        std::size_t done = 0;
-        QElapsedTimer t;
-        t.start();
-        while (done < bytes.size() && t.elapsed() < 5000) {
-            const std::size_t n = m_pty.write(bytes.substr(done));
-            done += n;
-            if (n == 0) QTest::qWait(5);
-        }
-    }
-    std::string cameBack() { return m_pty.readAvailable(); }
-    const QString& link() const { return m_link; }
-
-private:
-    QString m_link;
-    lw::Pty m_pty;
-};
 
 struct HttpReply {
     int status = 0;  // 0: no answer, or the connection was dropped
