@@ -36,6 +36,9 @@ bool Pty::create(std::string* error) {
     char name[256] = {};
     termios raw{};
     cfmakeraw(&raw);
+    // Speed 0 until a program opens the line at a speed of its own.
+    cfsetispeed(&raw, B0);
+    cfsetospeed(&raw, B0);
     if (::openpty(&m_master, &m_slave, name, &raw, nullptr) != 0) {
         if (error) *error = std::strerror(errno);
         m_master = m_slave = -1;
@@ -62,6 +65,27 @@ std::string Pty::readAvailable() {
         out.append(buf, static_cast<std::size_t>(n));
     }
     return out;
+}
+
+std::optional<int> Pty::listenerBaud() const {
+#ifdef __linux__
+    termios t{};
+    if (m_master < 0 || ::tcgetattr(m_master, &t) != 0) return std::nullopt;
+    speed_t s = ::cfgetispeed(&t);
+    if (s == B0) s = ::cfgetospeed(&t);  // input speed 0: the same as the output speed
+    static constexpr std::pair<speed_t, int> kRates[] = {
+        {B0, 0},          {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},
+        {B150, 150},      {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},
+        {B1800, 1800},    {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
+        {B38400, 38400},  {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
+        {B921600, 921600}};
+    for (const auto& [code, baud] : kRates) {
+        if (code == s) return baud;
+    }
+    return std::nullopt;
+#else
+    return std::nullopt;
+#endif
 }
 
 void Pty::discardUnread() {

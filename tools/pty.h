@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,10 @@ public:
     std::size_t write(std::string_view bytes);
     // Whatever the slave side wrote, without waiting.
     std::string readAvailable();
+    // The speed the program on the slave side has set: 0 while none is set
+    // (the pair starts so, and a serial library restores it on closing).
+    // Nothing where the master cannot read the slave's line settings (Linux can).
+    std::optional<int> listenerBaud() const;
     // Drops what was written but not yet read on the slave side: a bus with
     // nobody listening keeps no backlog.
     void discardUnread();
