@@ -1,6 +1,5 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,10 +26,6 @@ public:
     std::size_t write(std::string_view bytes);
     // Whatever the slave side wrote, without waiting.
     std::string readAvailable();
-    // The speed the program on the slave side has set: 0 while none is set
-    // (the pair starts so, and a serial library restores it on closing).
-    // Nothing where the master cannot read the slave's line settings (Linux can).
-    std::optional<int> listenerBaud() const;
     // Drops what was written but not yet read on the slave side: a bus with
     // nobody listening keeps no backlog.
     void discardUnread();
@@ -39,8 +34,13 @@ public:
     void closeSlave();
     // The bus side goes away: the slave sees a hang-up.
     void closeMaster();
-    // The speed the slave side's program set, in baud (0 when unknown).
+    // The speed the slave side's program set, in baud: 0 while none is set
+    // (the pair starts so, and a serial library sets it back on closing) or
+    // when it is not a standard rate.
     int lineSpeed() const;
+    // Whether lineSpeed() sees the slave's setting from the master side, as
+    // on Linux.
+    static bool seesLineSpeed();
 
 private:
     int m_master = -1;

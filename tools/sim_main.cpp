@@ -8,7 +8,6 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -54,13 +53,13 @@ class PtyLine final : public Line {
 public:
     PtyLine(lw::Pty pty, int baud) : m_pty(std::move(pty)), m_baud(baud), m_heard(baud) {}
     void send(const std::string& bytes) override {
-        const std::optional<int> listener = m_pty.listenerBaud();
-        const int listen = listener.value_or(m_baud);
+        const bool sees = lw::Pty::seesLineSpeed();
+        const int listen = sees ? m_pty.lineSpeed() : m_baud;
         if (listen != m_listen) {
             // What waits unread was sent for the listener before.
             m_pty.discardUnread();
             m_listen = listen;
-            if (listener) {
+            if (sees) {
                 std::cout << "linewarden-sim: "
                           << (listen ? "listener at " + std::to_string(listen) + " baud"
                                      : std::string("no listener"))
