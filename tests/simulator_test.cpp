@@ -136,4 +136,82 @@ TEST(Simulator, QuickScenarioGivesItsReportsThroughTheMonitor) {
     EXPECT_EQ(heads, expected);
 }
 
+struct MisframeRow {
+    int line;
+    int listen;
+    std::string_view chars;
+    unsigned char heard;
+};
+
+TEST(MismatchedLine, FramesWhatAReceiverAtAnotherSpeedSamples) {
+    // A receiver four times faster sees the start bit three times, then d0
+    // four times and d1; one four times slower takes a bit of every fourth
+    // line bit over four characters.
+    const MisframeRow rows[] = {
+        {1200, 4800, "T", 0x00},    {1200, 4800, "u", 0x78},    {1200, 4800, "\x03", 0xF8},
+        {1200, 4800, "\x02", 0x80}, {4800, 1200, "0iuT", 0x25}, {4800, 9600, "\x01", 0x06},
+        {4800, 1200, "TTjT", 0x00},  // would read "0", a unit's address
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(sim::charsPerMisframe(r.line, r.listen), r.chars.size())
+            << r.line << "/" << r.listen;
+        EXPECT_EQ(sim::misframe(r.chars, r.line, r.listen), r.heard)
+            << r.line << "/" << r.listen << " " << r.chars;
+    }
+    EXPECT_EQ(sim::charsPerMisframe(4800, 2400), 2u);
+    EXPECT_EQ(sim::charsPerMisframe(4800, 4800), 1u);
+}
+
+// A busy bus (every unit, the master remote box) heard at the wrong speed:
+// the slower of the two rates, and through the monitor only noise.
+TEST(MismatchedLine, AWrongSpeedHearsNoiseAndNoUnitsAtTheSlowerRate) {
+    for (const auto& [line, listen] : {std::pair{4800, 1200}, std::pair{1200, 4800}}) {
+        sim::BusSimulator bus(script("at 0s remote on\nat 0s unit 1-16 run\nat 10s end\n"), 1,
+                              line);
+        sim::MismatchedLine wrong(line);
+        sim::MismatchedLine right(line);
+        lw::Capture cap;
+        cap.start = {2002, 3, 1, 20, 0, 0, 0};
+        std::size_t heard = 0;
+        for (std::int64_t t = 20; !bus.finished(); t += 20) {
+            const std::string sent = bus.advance(20);
+            EXPECT_EQ(right.receive(sent, line), sent);
+            std::string bytes = wrong.receive(sent, listen);
+            EXPECT_EQ(bytes.find('T'), std::string::npos);
+            heard += bytes.size();
+            if (!bytes.empty()) cap.chunks.push_back({t, std::move(bytes)});
+        }
+        EXPECT_NEAR(static_cast<double>(heard), 120.0 * 10, 1.0) << line << "/" << listen;
+
+        lw::ReplayOptions opt;
+        opt.logPath = "log";
+        opt.activity = opt.noise = true;
+        lwtest::MemorySink sink;
+        lw::runReplay(cap, opt, sink, nullptr);
+        std::size_t noise = 0;
+        for (const auto& e : sink.entries) {
+            EXPECT_FALSE(e.record.starts_with("KX-40 #")) << e.record.substr(0, 40);
+            noise += e.record.starts_with("***NOISE***");
+        }
+        EXPECT_GT(noise, 10u) << line << "/" << listen;
+    }
+}
+
+TEST(MismatchedLine, FollowsTheListenerAcrossChunksAndSpeeds) {
+    const std::string sent = "0iuT1jqT2vzT";
+    sim::MismatchedLine whole(4800), bytewise(4800);
+    std::string a = whole.receive(sent, 1200), b;
+    for (char c : sent) b += bytewise.receive(std::string(1, c), 1200);
+    EXPECT_EQ(a.size(), 3u);
+    EXPECT_EQ(a, b);
+
+    // A new speed starts afresh: the characters of an unfinished frame are gone.
+    sim::MismatchedLine l(4800);
+    EXPECT_EQ(l.receive("0iu", 1200), "");
+    EXPECT_EQ(l.receive("T", 4800), "T");
+    EXPECT_EQ(l.receive("1jq", 1200), "");
+    EXPECT_EQ(l.receive("T", 0), "");
+    EXPECT_EQ(l.receive("2vzT", 1200).size(), 1u);
+}
+
 }  // namespace

@@ -34,8 +34,13 @@ public:
     void closeSlave();
     // The bus side goes away: the slave sees a hang-up.
     void closeMaster();
-    // The speed the slave side's program set, in baud (0 when unknown).
+    // The speed the slave side's program set, in baud: 0 while none is set
+    // (the pair starts so, and a serial library sets it back on closing) or
+    // when it is not a standard rate.
     int lineSpeed() const;
+    // Whether lineSpeed() sees the slave's setting from the master side, as
+    // on Linux.
+    static bool seesLineSpeed();
 
 private:
     int m_master = -1;

@@ -28,7 +28,8 @@ constexpr const char* kUsage =
     "\n"
     "Plays the KX-40 bus: up to 16 units, the master remote box, panics and noise.\n"
     "Without --device it makes a pseudo-terminal, prints its path and, with --link,\n"
-    "points a symlink at it. The line is paced at the baud rate (ten bits a character).\n"
+    "points a symlink at it. The line is paced at the baud rate (ten bits a character);\n"
+    "on a pseudo-terminal a listener set to another speed hears garbled bytes.\n"
     "  --scenario NAME   a built-in scenario (default show-night; --list names them)\n"
     "  --script FILE     a scenario file (see docs/simulator.md)\n"
     "  --speed N         run N times faster than real time\n"
@@ -46,19 +47,42 @@ public:
 };
 
 #ifdef Q_OS_UNIX
+// A pseudo-terminal carries any speed, so the line's speed is honoured here:
+// a listener set to another speed hears what a mismatched UART hears.
 class PtyLine final : public Line {
 public:
-    explicit PtyLine(lw::Pty pty) : m_pty(std::move(pty)) {}
+    PtyLine(lw::Pty pty, int baud) : m_pty(std::move(pty)), m_baud(baud), m_heard(baud) {}
     void send(const std::string& bytes) override {
-        if (m_pty.write(bytes) < bytes.size()) {
-            m_pty.discardUnread();  // nobody is listening: no backlog for later
-            m_pty.write(bytes);
+        const bool sees = lw::Pty::seesLineSpeed();
+        const int listen = sees ? m_pty.lineSpeed() : m_baud;
+        if (listen != m_listen) {
+            // What waits unread was sent for the listener before.
+            m_pty.discardUnread();
+            m_listen = listen;
+            if (sees) {
+                std::cout << "linewarden-sim: "
+                          << (listen ? "listener at " + std::to_string(listen) + " baud"
+                                     : std::string("no listener"))
+                          << std::endl;
+            }
+        }
+        if (listen == 0) {
+            m_pty.discardUnread();  // nobody has the line open: lost, as on a real line
+            return;
+        }
+        const std::string heard = m_heard.receive(bytes, listen);
+        if (m_pty.write(heard) < heard.size()) {
+            m_pty.discardUnread();  // nobody is reading: no backlog for later
+            m_pty.write(heard);
         }
     }
     std::size_t cameBack() override { return m_back += m_pty.readAvailable().size(); }
 
 private:
     lw::Pty m_pty;
+    int m_baud;
+    int m_listen = -1;
+    lw::sim::MismatchedLine m_heard;
     std::size_t m_back = 0;
 };
 #endif
@@ -182,7 +206,7 @@ int main(int argc, char** argv) {
                 return 1;
             }
         }
-        line = std::make_unique<PtyLine>(std::move(pty));
+        line = std::make_unique<PtyLine>(std::move(pty), static_cast<int>(baud));
 #else
         return usage("this platform has no pseudo-terminals: give --device");
 #endif

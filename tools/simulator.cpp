@@ -369,4 +369,50 @@ std::string BusSimulator::advance(std::int64_t ms) {
     return out;
 }
 
+std::size_t charsPerMisframe(int lineBaud, int listenBaud) {
+    // The receiver samples its stop bit 9.5 of its bits after the start edge
+    // and hunts for the next start bit from the next line character on.
+    const std::int64_t stopSample = (19 * std::int64_t{lineBaud}) / (2 * std::int64_t{listenBaud});
+    return static_cast<std::size_t>(stopSample / 10 + 1);
+}
+
+unsigned char misframe(std::string_view chars, int lineBaud, int listenBaud) {
+    // Line bit j: character j / 10, where bit 0 is the start (0), 1 to 8 the
+    // data bits from the lowest, 9 the stop (1).
+    auto lineBit = [&](std::int64_t j) {
+        const auto c = static_cast<unsigned char>(chars[static_cast<std::size_t>(j / 10)]);
+        const int pos = static_cast<int>(j % 10);
+        if (pos == 0) return 0;
+        if (pos == 9) return 1;
+        return (c >> (pos - 1)) & 1;
+    };
+    unsigned byte = 0;
+    for (int i = 0; i < 8; ++i) {
+        // The middle of the receiver's data bit i, in line bits from the edge.
+        const std::int64_t j =
+            ((2 * i + 3) * std::int64_t{lineBaud}) / (2 * std::int64_t{listenBaud});
+        byte |= static_cast<unsigned>(lineBit(j)) << i;
+    }
+    return isKnownBusChar(static_cast<unsigned char>(byte)) ? 0 : static_cast<unsigned char>(byte);
+}
+
+std::string MismatchedLine::receive(std::string_view sent, int listenBaud) {
+    if (listenBaud != m_listenBaud) {
+        m_listenBaud = listenBaud;
+        m_partial.clear();
+    }
+    if (listenBaud <= 0) return {};
+    if (listenBaud == m_lineBaud) return std::string(sent);
+    const std::size_t per = charsPerMisframe(m_lineBaud, listenBaud);
+    m_partial.append(sent);
+    std::string out;
+    std::size_t i = 0;
+    for (; i + per <= m_partial.size(); i += per) {
+        out += static_cast<char>(
+            misframe(std::string_view(m_partial).substr(i, per), m_lineBaud, listenBaud));
+    }
+    m_partial.erase(0, i);
+    return out;
+}
+
 }  // namespace lw::sim

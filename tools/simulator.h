@@ -90,4 +90,32 @@ private:
 // One unit's status code character for a state, or 0 when it sends nothing.
 char statusCode(UnitState s, bool interlock);
 
+// A receiver set to another speed than the line's: what a UART at
+// `listenBaud` makes of 8N1 characters a line at `lineBaud` sends back to
+// back. One received frame spans this many line characters: one when the
+// receiver is faster, several when it is slower, so it reads at the slower
+// of the two rates.
+std::size_t charsPerMisframe(int lineBaud, int listenBaud);
+
+// The byte such a receiver frames from `chars` (charsPerMisframe of them): its
+// start bit on a falling edge, each of its bits sampled mid-bit on the line's
+// bit stream. Never a bus character: a byte that would pass for one is
+// delivered as 0x00, as a receiver reports a broken frame.
+unsigned char misframe(std::string_view chars, int lineBaud, int listenBaud);
+
+// The line as a receiver at a given speed hears it, chunk by chunk.
+class MismatchedLine {
+public:
+    explicit MismatchedLine(int lineBaud) : m_lineBaud(lineBaud) {}
+
+    // What a receiver at `listenBaud` reads of `sent`: the bytes themselves at
+    // the line's own speed, garbled at any other, nothing at speed 0.
+    std::string receive(std::string_view sent, int listenBaud);
+
+private:
+    int m_lineBaud;
+    int m_listenBaud = 0;
+    std::string m_partial;  // the start of a slower receiver's next frame
+};
+
 }  // namespace lw::sim

@@ -120,21 +120,53 @@ $rule
 END
 diff "$work/expected.txt" "$work/normalised.txt" || fail "the activity log is not what the scenario implies"
 
-# Second run: Comm Options, then AUTO CONFIGURE finds the master remote box
-# on COM1, and monitoring starts there.
-start_sim --scenario quick --loop --baud 1200
+# Second run, one program against the bus at each speed. The simulator tells
+# at which speed the line is held open; a listener at another speed hears
+# only garbled bytes.
+listener() { grep -a 'listener at\|no listener' "$work/sim.out" | tail -1; }
+stop_sim() { kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null; }
+since() { tail -n +"$((before + 1))" "$log"; }
+await_record() {
+  i=0
+  while ! since | grep -aq "$1"; do
+    i=$((i + 1)); [ $i -lt 40 ] || fail "$2"; sleep 0.5
+  done
+}
+detected() {
+  for title in "DETECTION ERROR" "COMMPORT INVALID"; do
+    if xdotool search --name "^$title\$" >/dev/null 2>&1; then fail "$title after AUTO CONFIGURE"; fi
+  done
+  [ "$(listener)" = "linewarden-sim: listener at $1 baud" ] ||
+    fail "a $1 baud bus was detected as: $(listener)"
+}
+
+# OK with the version of a 4800 baud bus on a 1200 baud one: noise, no units.
+start_sim --script "$src/tests/data/e2e-detect.scn" --loop --baud 1200
 start_app
-keys alt+v; keys c          # View > Comm Options
-keys alt+a                  # AUTO CONFIGURE
-sleep 6
-for title in "DETECTION ERROR" "COMMPORT INVALID"; do
-  if xdotool search --name "^$title\$" >/dev/null 2>&1; then fail "$title after AUTO CONFIGURE"; fi
-done
+keys alt+o
 before=$(wc -l <"$log")
-activity_on
-i=0
-while ! tail -n +"$((before + 1))" "$log" | grep -q 'HAS BEEN STARTED'; do
-  i=$((i + 1)); [ $i -lt 60 ] || fail "no record after AUTO CONFIGURE"; sleep 0.5
-done
+keys alt+v; keys o          # View > Log Options...
+keys Tab space Tab space    # tick "Noise On Buss" and "KX-40 Activity"
+keys alt+o
+await_record '^\*\*\*NOISE\*\*\*' "no noise heard at the wrong speed"
+sleep 4.5                   # a whole round of the scenario
+[ "$(listener)" = "linewarden-sim: listener at 4800 baud" ] || fail "OK opened the bus as: $(listener)"
+if since | grep -aq '^KX-40 #'; then fail "units heard at the wrong speed"; fi
+
+# AUTO CONFIGURE on the same 1200 baud bus, then on a 4800 baud one: each
+# time the board listens at the bus speed and hears the unit start.
+keys alt+v; keys c          # View > Comm Options
+before=$(wc -l <"$log")
+keys alt+a                  # AUTO CONFIGURE
+await_record 'HAS BEEN STARTED' "no record after AUTO CONFIGURE at 1200 baud"
+detected 1200
+
+keys alt+v; keys c
+stop_sim
+start_sim --script "$src/tests/data/e2e-detect.scn" --loop --baud 4800
+before=$(wc -l <"$log")
+keys alt+a
+await_record 'HAS BEEN STARTED' "no record after AUTO CONFIGURE at 4800 baud"
+detected 4800
 close_app
-echo "end to end: activity log, silent line, placement and detection as expected"
+echo "end to end: activity log, silent line, placement, wrong speed and detection as expected"
