@@ -10,22 +10,17 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <system_error>
 
 #include "core/namesfile.h"
 #include "fuzz/fuzzcheck.h"
+#include "tests/support/files.h"
 
 namespace {
 
-std::string slurp(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using lwtest::slurp;
 
 // One folder per process, so parallel fuzzing jobs stay apart; gone at exit.
 struct ScratchDir {

@@ -9,16 +9,12 @@
 
 #include "core/boardjson.h"
 #include "support/fakes.h"
+#include "support/files.h"
 #include "tools/capturefile.h"
 
 namespace {
 
-std::string slurp(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using lwtest::slurp;
 
 lw::Capture parseOk(const std::string& text) {
     auto r = lw::parseCapture(text);
