@@ -5,7 +5,6 @@
 // Input: one byte picks the software version, then per decoder tick a length
 // byte and that many bus bytes. Lengths 0..127 are themselves, 128..254 step
 // by 9 up to a full receive buffer, 255 is a tick with the port closed.
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <set>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "core/busmonitor.h"
+#include "core/busprotocol.h"
 #include "core/reports.h"
 #include "fuzz/fuzzcheck.h"
 #include "tools/replay.h"
@@ -22,7 +22,12 @@ namespace {
 
 constexpr std::int64_t kDecoderMs = lw::kDecoderTick.count();
 
-constexpr std::array<std::string_view, 4> kVersions = {"HUBQV-2", "KX40JV-10", "HUB7", "KX40QV-2"};
+// Every version on the list, and one text that is on none (case matters).
+std::string versionOf(std::uint8_t pick) {
+    const std::size_t i = pick % (lw::kVersions.size() + 1);
+    return i < lw::kVersions.size() ? std::string(lw::kVersions[i]) : std::string("hub7");
+}
+
 constexpr std::uint8_t kClosedTick = 0xFF;
 
 struct Tick {
@@ -108,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     lw::Timeline line;
     line.start = {2002, 12, 31, 23, 59, 30, 0};  // the records' dates turn over mid-run
-    line.version = std::string(kVersions[data[0] % kVersions.size()]);
+    line.version = versionOf(data[0]);
     line.end = static_cast<std::int64_t>(ticks.size() + 1) * kDecoderMs;
     std::string rawlog;
     line.afterTick = [&](std::int64_t t, const lw::BusMonitor& m) {
