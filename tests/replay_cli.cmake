@@ -3,7 +3,9 @@ file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 
 function(expect_exit code)
-  execute_process(COMMAND ${REPLAY} ${ARGN} RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
+  # A run that does not end within the timeout is a fault too.
+  execute_process(COMMAND ${REPLAY} ${ARGN} RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err
+                  TIMEOUT 60)
   if(NOT rc EQUAL ${code})
     message(FATAL_ERROR "linewarden-replay ${ARGN}: exit ${rc}, expected ${code}\n${err}")
   endif()
@@ -61,4 +63,31 @@ string(REGEX MATCHALL "cannot write the log" told "${last_err}")
 list(LENGTH told ntold)
 if(NOT ntold EQUAL 1)
   message(FATAL_ERROR "log failure told ${ntold} times, expected once")
+endif()
+
+# Offsets and --until beyond 100 days: refused at once, the line named.
+file(WRITE "${WORK}/far.cap"
+  "LINEWARDEN-CAPTURE 1\nstart 2002-03-01T22:15:07\n0 30697A\n1000000000000000 30697A\n")
+# (No --board here: a run that went on would write gigabytes before the timeout.)
+expect_exit(2 "${WORK}/far.cap")
+if(NOT last_err MATCHES "far.cap:4: offset beyond 8640000000 ms")
+  message(FATAL_ERROR "far offset not refused with its line: ${last_err}")
+endif()
+foreach(until 8640000001 9223372036854775000 9223372036854775807 99999999999999999999)
+  expect_exit(2 "${SRC}/samples/failure.cap" --until ${until})
+  if(NOT last_err MATCHES "--until is at most 8640000000 ms")
+    message(FATAL_ERROR "--until ${until}: ${last_err}")
+  endif()
+endforeach()
+
+# More bytes than the ticks read: said on stderr, still exit 0.
+string(REPEAT "77" 3000 flood)
+file(WRITE "${WORK}/flood.cap" "LINEWARDEN-CAPTURE 1\nstart 2002-03-01T22:15:07\n0 ${flood}\n")
+expect_exit(0 "${WORK}/flood.cap")
+if(NOT last_err MATCHES "1976 bytes had arrived but were not decoded")
+  message(FATAL_ERROR "unread bytes not told: ${last_err}")
+endif()
+expect_exit(0 "${WORK}/flood.cap" --until 2400)
+if(NOT last_err STREQUAL "")
+  message(FATAL_ERROR "a run that read everything complained: ${last_err}")
 endif()

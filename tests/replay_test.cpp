@@ -4,20 +4,17 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "core/boardjson.h"
 #include "support/fakes.h"
+#include "support/files.h"
 #include "tools/capturefile.h"
 
 namespace {
 
-std::string slurp(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using lwtest::slurp;
 
 lw::Capture parseOk(const std::string& text) {
     auto r = lw::parseCapture(text);
@@ -83,6 +80,38 @@ TEST(CaptureFile, WriterOutputReadsBack) {
     EXPECT_EQ(cap.chunks[1].offset, 1234);
 }
 
+TEST(CaptureFile, StartYearAndVersionSurviveAWrite) {
+    for (const int year : {0, 7, 999, 1000, 9999}) {
+        const lw::CivilTime start{year, 12, 31, 23, 59, 59, 0};
+        const auto cap = parseOk(lw::headerText(start, std::nullopt, std::nullopt));
+        EXPECT_EQ(cap.start, start) << year;
+    }
+    // A version with a line break cannot stand on its header line: the parser
+    // and the recorder (which asks versionProblem) refuse it alike.
+    for (const std::string v : {"HUB7\r", "HUB\r7", "HUB7\n"}) {
+        EXPECT_TRUE(lw::versionProblem(v)) << v;
+    }
+    for (const std::string v : {"HUB7", "", " KX40 JV\t"}) {
+        EXPECT_FALSE(lw::versionProblem(v)) << v;
+        EXPECT_EQ(parseOk(lw::headerText({}, v, std::nullopt)).version, v);
+    }
+    auto r = lw::parseCapture(kHead + "version HUB7\r\r\n");
+    ASSERT_FALSE(r.ok);
+    EXPECT_EQ(r.line, 3);
+}
+
+TEST(CaptureFile, OffsetsStayWithinTheTimelineBound) {
+    const std::string max = std::to_string(lw::kMaxTimelineMs);
+    EXPECT_EQ(parseOk(kHead + "0 30\n" + max + " 30\n").lastOffset(), lw::kMaxTimelineMs);
+    for (const std::string& far :
+         {std::to_string(lw::kMaxTimelineMs + 1), std::string("1000000000000000"),
+          std::string("9223372036854775807"), std::string("99999999999999999999")}) {
+        auto r = lw::parseCapture(kHead + "0 30\n" + far + " 30\n");
+        ASSERT_FALSE(r.ok) << far;
+        EXPECT_EQ(r.line, 4) << far;
+    }
+}
+
 TEST(Replay, EndOfTheRun) {
     auto cap = parseOk(kHead + "0 30\n1601 30\n");
     EXPECT_EQ(lw::replayEnd(cap, std::nullopt), 2400);
@@ -90,6 +119,13 @@ TEST(Replay, EndOfTheRun) {
     EXPECT_EQ(lw::replayEnd(cap, 0), 0);
     EXPECT_EQ(lw::replayEnd(parseOk(kHead), std::nullopt), 800);
     EXPECT_EQ(lw::replayEnd(parseOk(kHead + "800 30\n"), std::nullopt), 800);
+    // Rounding up never passes the bound, nor overflows near the top of the range.
+    const std::int64_t top = std::numeric_limits<std::int64_t>::max();
+    for (const std::int64_t until : {lw::kMaxTimelineMs - 1, lw::kMaxTimelineMs, top - 799, top}) {
+        EXPECT_EQ(lw::replayEnd(cap, until), lw::kMaxTimelineMs) << until;
+    }
+    const std::string max = std::to_string(lw::kMaxTimelineMs);
+    EXPECT_EQ(lw::replayEnd(parseOk(kHead + max + " 30\n"), std::nullopt), lw::kMaxTimelineMs);
 }
 
 std::vector<std::string> boardLines(const lw::Capture& cap, const lw::ReplayOptions& opt,
@@ -121,6 +157,21 @@ TEST(Replay, ReadsAtMostOneReceiveBufferPerTick) {
     EXPECT_EQ(rawLen(sink.entries[0].record), 1024u);
     EXPECT_EQ(rawLen(sink.entries[1].record), 1024u);
     EXPECT_EQ(rawLen(sink.entries[2].record), 952u);
+}
+
+TEST(Replay, CountsTheBytesLeftUnread) {
+    // 3000 bytes at 0, two at 1000 and two more after the run.
+    auto cap = parseOk(kHead + "0 " + std::string(6000, '7') + "\n1000 3030\n9000 3030\n");
+    lw::ReplayOptions opt;
+    lwtest::MemorySink sink;
+    struct Case {
+        std::int64_t until;
+        std::uint64_t left;
+    };
+    for (const Case c : {Case{800, 1976}, Case{1600, 954}, Case{2400, 0}, Case{8000, 0}}) {
+        opt.untilMs = c.until;
+        EXPECT_EQ(lw::runReplay(cap, opt, sink, nullptr).undecodedBytes, c.left) << c.until;
+    }
 }
 
 TEST(Replay, TimelineOrdersClockBlinkThenDecoder) {

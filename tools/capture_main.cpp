@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
         } else if (a == "--software-version") {
             const auto v = args.value();
             if (!v) return usage("--software-version needs a value");
+            if (auto problem = lw::versionProblem(*v)) return usage(*problem);
             version = *v;
             haveVersion = true;
         } else if (a == "--out") {
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
         } else if (a == "--duration") {
             const auto n = args.number();
             if (!n) return usage("--duration needs seconds");
+            if (*n > lw::kMaxTimelineMs / 1000) return usage("--duration is at most 100 days");
             duration = *n;
         } else {
             return usage("unknown argument " + a);
@@ -132,9 +134,16 @@ int main(int argc, char** argv) {
     poll.setInterval(kPollMs);
     QObject::connect(&poll, &QTimer::timeout, [&] {
         for (;;) {
+            const std::int64_t offset = lead + elapsed.elapsed();
+            if (offset > lw::kMaxTimelineMs) {
+                // Replays refuse offsets beyond the bound: end the capture here.
+                std::cerr << "linewarden-capture: stopped after 100 days, the longest capture\n";
+                app.quit();
+                break;
+            }
             const std::string bytes = port.input();
             if (bytes.empty()) break;
-            put(lw::dataLine(lead + elapsed.elapsed(), bytes));
+            put(lw::dataLine(offset, bytes));
         }
         if (writeFailed) {
             std::cerr << "linewarden-capture: writing the capture failed\n";

@@ -17,7 +17,20 @@ int hexValue(char c) {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
+std::string fourDigits(int v) {
+    std::string s = std::to_string(v);
+    if (s.size() < 4) s.insert(0, 4 - s.size(), '0');
+    return s;
+}
+
 }  // namespace
+
+std::optional<std::string> versionProblem(std::string_view text) {
+    if (text.find_first_of("\r\n") != std::string_view::npos) {
+        return "version cannot hold a CR or LF";
+    }
+    return std::nullopt;
+}
 
 Result<Capture> parseCapture(std::string_view text) {
     Capture cap;
@@ -56,6 +69,7 @@ Result<Capture> parseCapture(std::string_view text) {
                 sawStart = true;
             } else if (word == "version") {
                 if (cap.version) return fail("version given twice");
+                if (auto problem = versionProblem(value)) return fail(*problem);
                 cap.version = std::string(value);
             } else {
                 long baud = 0;
@@ -78,6 +92,9 @@ Result<Capture> parseCapture(std::string_view text) {
             return fail("expected a header or a data line \"OFFSET HEX\"");
         }
         if (!sawStart) return fail("data before the start header");
+        if (offset > kMaxTimelineMs) {
+            return fail("offset beyond " + std::to_string(kMaxTimelineMs) + " ms (100 days)");
+        }
         if (offset < cap.lastOffset()) return fail("offset goes back in time");
         if (hex.size() % 2 != 0) return fail("odd number of hex digits");
         CaptureChunk chunk;
@@ -101,7 +118,7 @@ Result<Capture> parseCapture(std::string_view text) {
 std::string headerText(const CivilTime& s, const std::optional<std::string>& version,
                        std::optional<long> baud) {
     std::string out(kCaptureMagic);
-    out += "\nstart " + std::to_string(s.year) + '-' + twoDigits(s.month) + '-' + twoDigits(s.day) +
+    out += "\nstart " + fourDigits(s.year) + '-' + twoDigits(s.month) + '-' + twoDigits(s.day) +
            'T' + twoDigits(s.hour) + ':' + twoDigits(s.minute) + ':' + twoDigits(s.second) + '\n';
     if (version) out += "version " + *version + '\n';
     if (baud) out += "baud " + std::to_string(*baud) + '\n';

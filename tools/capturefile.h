@@ -32,7 +32,17 @@ Result<Capture> parseCapture(std::string_view text);
 
 inline constexpr std::string_view kCaptureMagic = "LINEWARDEN-CAPTURE 1";
 
-// Serialises a capture in the same format, for recorders and generators.
+// The longest timeline a capture or a replay may span: 100 days. Offsets and
+// --until beyond it are refused, which keeps every tick sum far from overflow.
+inline constexpr std::int64_t kMaxTimelineMs = 100LL * 24 * 60 * 60 * 1000;
+
+// Why a version text cannot stand on a header line and read back the same
+// (a CR or LF in it), or nothing. The parser and the recorder both ask.
+std::optional<std::string> versionProblem(std::string_view text);
+
+// Serialises a capture in the same format, for recorders and generators. The
+// start year is 0 to 9999 and the version passes versionProblem(), as the
+// parser requires; offsets are 0 to kMaxTimelineMs.
 std::string headerText(const CivilTime& start, const std::optional<std::string>& version,
                        std::optional<long> baud);
 std::string dataLine(std::int64_t offset, std::string_view bytes);

@@ -1,5 +1,6 @@
 #include "tools/replay.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "core/beeper.h"
@@ -40,6 +41,15 @@ public:
         return out;
     }
 
+    std::uint64_t waiting() const override {
+        std::uint64_t n = 0;
+        for (std::size_t i = m_chunk; i < m_cap.chunks.size() && m_cap.chunks[i].offset <= m_now;
+             ++i) {
+            n += m_cap.chunks[i].bytes.size();
+        }
+        return n - m_pos;  // a chunk begun has arrived
+    }
+
 private:
     const Capture& m_cap;
     std::int64_t m_now = 0;
@@ -53,9 +63,14 @@ public:
     std::uint64_t count = 0;
 };
 
+static_assert(kMaxTimelineMs % kDecoderMs == 0);
+
+// Clamped to the bound first, so the rounding cannot overflow.
 std::int64_t roundUpToTick(std::int64_t ms) {
     if (ms <= 0) return 0;
-    return (ms + kDecoderMs - 1) / kDecoderMs * kDecoderMs;
+    ms = std::min(ms, kMaxTimelineMs);
+    const std::int64_t whole = ms / kDecoderMs * kDecoderMs;
+    return whole == ms ? ms : whole + kDecoderMs;
 }
 
 }  // namespace
@@ -111,7 +126,7 @@ ReplayStats runTimeline(TimedInput& port, const Timeline& line, const ReplayOpti
     port.setOpen(true);
 
     ReplayStats stats;
-    const std::int64_t end = line.end;
+    const std::int64_t end = std::min(line.end, kMaxTimelineMs);
     // 50 ms divides every timer period; at one instant the clock goes first,
     // then the blink, then the decoder.
     for (std::int64_t t = 50; t <= end; t += 50) {
@@ -135,6 +150,7 @@ ReplayStats runTimeline(TimedInput& port, const Timeline& line, const ReplayOpti
     stats.recordsWritten = session.reports().written();
     stats.recordsDropped = session.reports().dropped();
     stats.beeps = beeper.count;
+    stats.undecodedBytes = port.waiting();
     return stats;
 }
 

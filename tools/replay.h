@@ -23,7 +23,7 @@ struct ReplayOptions {
     bool noise = false;
     bool activity = false;
     std::optional<std::string> namesPath;  // read only, never written
-    std::optional<std::int64_t> untilMs;
+    std::optional<std::int64_t> untilMs;   // 0 to kMaxTimelineMs
 };
 
 struct ReplayStats {
@@ -31,6 +31,9 @@ struct ReplayStats {
     std::uint64_t recordsWritten = 0;
     std::uint64_t recordsDropped = 0;
     std::uint64_t beeps = 0;
+    // Bytes that had arrived by the end but were never read: a tick reads at
+    // most a receive buffer's worth.
+    std::uint64_t undecodedBytes = 0;
 };
 
 // A bus port on a virtual timeline: input() hands out what arrived up to the
@@ -38,6 +41,8 @@ struct ReplayStats {
 class TimedInput : public BusInput {
 public:
     virtual void setNow(std::int64_t t) = 0;
+    // Bytes that have arrived by the time last set and not been read yet.
+    virtual std::uint64_t waiting() const { return 0; }
     void setOpen(bool open) { m_open = open; }
     bool portOpen() const override { return m_open; }
 
@@ -50,7 +55,7 @@ class BusMonitor;
 struct Timeline {
     CivilTime start;
     std::string version{kDefaultVersion};
-    std::int64_t end = 0;  // the last decoder tick, ms
+    std::int64_t end = 0;  // the last decoder tick, ms; at most kMaxTimelineMs
     // Called after every decoder tick, for long runs that watch the monitor.
     std::function<void(std::int64_t t, const BusMonitor&)> afterTick;
 };
@@ -60,7 +65,8 @@ ReplayStats runTimeline(TimedInput& port, const Timeline& line, const ReplayOpti
                         LogSink& sink, std::ostream* board,
                         std::function<void(const LogFailure&)> onLogFailure = {});
 
-// The last decoder tick of a replay, in milliseconds.
+// The last decoder tick of a replay, in milliseconds, never past
+// kMaxTimelineMs.
 std::int64_t replayEnd(const Capture& capture, std::optional<std::int64_t> untilMs);
 
 // Runs the capture through the monitor on a virtual timeline. `board`, when

@@ -1,5 +1,4 @@
 // linewarden-replay: runs a captured bus through the monitor core, headless.
-#include <charconv>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -24,7 +23,8 @@ constexpr std::string_view kUsage =
     "  --raw --noise --activity switch on raw blocks, noise records, unit activity\n"
     "  --names FILE             unit names file to read (never written)\n"
     "  --board FILE             one JSON line per decoder tick ('-' for standard output)\n"
-    "  --until MS               stop after the decoder tick at MS (rounded up to 800)\n"
+    "  --until MS               stop after the decoder tick at MS (rounded up to 800;\n"
+    "                           at most 8640000000, 100 days, as for capture offsets)\n"
     "Exit status: 0 done, 1 records could not be written, 2 bad arguments or capture.\n";
 
 int usageError(const std::string& msg) {
@@ -66,11 +66,13 @@ int main(int argc, char** argv) {
         } else if (a == "--board") {
             if (!value(boardPath) || boardPath.empty()) return usageError("--board needs a file");
         } else if (a == "--until") {
-            std::int64_t ms = -1;
-            if (!value(v) || v.empty() ||
-                std::from_chars(v.data(), v.data() + v.size(), ms).ptr != v.data() + v.size() ||
-                ms < 0) {
+            if (!value(v) || v.empty() || v.find_first_not_of("0123456789") != std::string::npos) {
                 return usageError("--until needs a number of milliseconds");
+            }
+            std::int64_t ms = 0;
+            if (!lw::parseDecimal(v, ms) || ms > lw::kMaxTimelineMs) {
+                return usageError("--until is at most " + std::to_string(lw::kMaxTimelineMs) +
+                                  " ms (100 days)");
             }
             opt.untilMs = ms;
         } else if (a.starts_with("--")) {
@@ -117,6 +119,12 @@ int main(int argc, char** argv) {
             std::cerr << "linewarden-replay: cannot write the log " << f.path << ": " << f.error
                       << "\n";
         });
+    if (stats.undecodedBytes > 0) {
+        std::cerr << "linewarden-replay: " << stats.undecodedBytes
+                  << " bytes had arrived but were not decoded when the run ended (a tick reads "
+                     "at most "
+                  << lw::kReadCap << "); a later --until reads them\n";
+    }
     if (board) board->flush();
     if (board && !*board) {
         std::cerr << "linewarden-replay: writing the board output failed\n";
