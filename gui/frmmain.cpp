@@ -114,7 +114,10 @@ void frmMain::buildStatusBar() {
 }
 
 void frmMain::updateClockPanels() {
-    const CivilTime now = m_panelTime.now();
+    CivilTime now = m_panelTime.now();
+    now.second = now.millisecond = 0;
+    if (now == m_panelsShown) return;
+    m_panelsShown = now;
     m_datePanel->setText(QDate(now.year, now.month, now.day).toString(QStringLiteral("M/d/yyyy")));
     m_timePanel->setText(QTime(now.hour, now.minute).toString(QStringLiteral("h:mm AP")));
 }

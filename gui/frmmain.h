@@ -102,6 +102,7 @@ private:
     // The panels show minutes: they are brought up to date at each settings
     // poll, with no timer of their own and no zone file read each time.
     LocalTime m_panelTime;
+    CivilTime m_panelsShown{0, 0, 0};  // the minute the panels show
 };
 
 }  // namespace lw::gui

@@ -15,9 +15,10 @@ LocalTime::LocalTime(Clock now, OffsetAt offsetAt)
     }
 }
 
-CivilTime LocalTime::now() {
+CivilTime LocalTime::now() { return at(std::chrono::floor<std::chrono::milliseconds>(m_now())); }
+
+CivilTime LocalTime::at(std::chrono::sys_time<std::chrono::milliseconds> utc) {
     using namespace std::chrono;
-    const auto utc = floor<milliseconds>(m_now());
     const auto minute = floor<minutes>(utc);
     if (!m_known || minute != m_minute) {
         m_minute = minute;
@@ -29,8 +30,17 @@ CivilTime LocalTime::now() {
 }
 
 TimeSource::Stamp LocalTime::stamp() {
-    const CivilTime t = now();
-    return stampOf(lw::timeText(t), lw::dateText(t));
+    using namespace std::chrono;
+    const auto utc = floor<milliseconds>(m_now());
+    // Nine clock ticks in ten fall in the second the texts were made for.
+    const auto second = floor<seconds>(utc);
+    if (!m_stampKnown || second != m_stampSecond) {
+        const CivilTime t = at(utc);
+        m_stamp = stampOf(lw::timeText(t), lw::dateText(t));
+        m_stampSecond = second;
+        m_stampKnown = true;
+    }
+    return m_stamp;
 }
 
 }  // namespace lw

@@ -27,11 +27,16 @@ public:
     CivilTime now();
 
 private:
+    CivilTime at(std::chrono::sys_time<std::chrono::milliseconds> utc);
+
     Clock m_now;
     OffsetAt m_offsetAt;
     std::chrono::sys_seconds m_minute{};  // the UTC minute m_offset holds for
     std::chrono::seconds m_offset{};
     bool m_known = false;
+    Stamp m_stamp;  // the texts of the UTC second m_stampSecond
+    std::chrono::sys_seconds m_stampSecond{};
+    bool m_stampKnown = false;
 };
 
 }  // namespace lw
