@@ -79,12 +79,25 @@ at 0s remote off
 at 0s unit all off
 END
 
-# CPU time in ns, from the scheduler's own count: finer than clock ticks.
-cpu_of() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{n += $1} END {printf "%.0f", n}'; }
-wakes_of() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ {n += $2} END {print n}'; }
+# Per thread: "tid voluntary-context-switches cpu-ns" (the scheduler's own
+# count, finer than clock ticks). Each voluntary switch is one sleep, in poll
+# or on a lock: a wake-up. A thread that ends (Qt's pooled helpers do after
+# 30 s idle) takes its counts with it, so a stretch is summed over the threads
+# alive at its end.
+snap() {
+  for t in /proc/"$1"/task/*; do
+    w=$(awk '/^voluntary_ctxt_switches/ {print $2}' "$t/status" 2>/dev/null) || continue
+    c=$(cut -d' ' -f1 "$t/schedstat" 2>/dev/null) || continue
+    echo "${t##*/} $w $c"
+  done >"$2"
+}
+# Wake-ups a second and CPU % of one core between two snapshots, $3 s apart.
+between() {
+  awk -v d="$3" 'NR == FNR {w[$1] = $2; c[$1] = $3; next}
+    {dw += $2 - w[$1]; dc += $3 - c[$1]}
+    END {printf "%.1f %.3f\n", dw / d, 100 * dc / 1e9 / d}' "$1" "$2"
+}
 now() { date +%s.%N; }
-per_sec() { awk -v a="$1" -v b="$2" -v s="$3" -v e="$4" 'BEGIN {printf "%.1f", (b - a) / (e - s)}'; }
-cpu_pct() { awk -v a="$1" -v b="$2" -v s="$3" -v e="$4" 'BEGIN {printf "%.3f", 100 * (b - a) / 1e9 / (e - s)}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "-"}'; }
 # Syscalls of one process over $traced seconds: polls, reads, stats per second.
 trace() {
@@ -139,11 +152,16 @@ run_pair() {
   sleep 3
   [ -n "$(find /proc/$gt/fd -lname '/dev/pts/*' 2>/dev/null)" ] || echo "  gtkterm did not open its port"
 
-  lc0=$(cpu_of $app); lw0=$(wakes_of $app); gc0=$(cpu_of $gt); gw0=$(wakes_of $gt); s=$(now)
+  snap $app "$work/lw0"; snap $gt "$work/gt0"; s=$(now)
   sleep "$secs"
-  lc1=$(cpu_of $app); lw1=$(wakes_of $app); gc1=$(cpu_of $gt); gw1=$(wakes_of $gt); e=$(now)
-  lw_cpu=$(cpu_pct "$lc0" "$lc1" "$s" "$e"); gt_cpu=$(cpu_pct "$gc0" "$gc1" "$s" "$e")
-  lw_wake=$(per_sec "$lw0" "$lw1" "$s" "$e"); gt_wake=$(per_sec "$gw0" "$gw1" "$s" "$e")
+  snap $app "$work/lw1"; snap $gt "$work/gt1"; e=$(now)
+  d=$(awk -v s="$s" -v e="$e" 'BEGIN {print e - s}')
+  read -r lw_wake lw_cpu <<END
+$(between "$work/lw0" "$work/lw1" "$d")
+END
+  read -r gt_wake gt_cpu <<END
+$(between "$work/gt0" "$work/gt1" "$d")
+END
 
   trace $app "$work/lw.strace" &
   tl=$!
