@@ -6,13 +6,14 @@
 #include <QMdiArea>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <optional>
 
 #include "gui/form1.h"
 #include "gui/form2.h"
 #include "gui/form3.h"
 #include "serial/commport.h"
 #include "support/guifakes.h"
-#include "tools/pty.h"
+#include "support/testbus.h"
 
 class BoardPortTest : public QObject {
     Q_OBJECT
@@ -21,7 +22,8 @@ private Q_SLOTS:
     void init() {
         QVERIFY(m_dir.isValid());
         m_link = m_dir.filePath(QStringLiteral("ttyUSB-kx40"));
-        QVERIFY(plugIn());
+        m_bus.emplace(m_link);
+        QVERIFY(m_bus->plugIn());
         m_area = std::make_unique<QMdiArea>();
         m_area->resize(1400, 1000);
         m_options = new lw::gui::Form3;
@@ -49,7 +51,7 @@ private Q_SLOTS:
     }
     void cleanup() {
         m_area.reset();
-        unplug();
+        m_bus->unplug();
     }
 
     void aReturningDeviceIsReopenedAndRecordsResume() {
@@ -57,10 +59,10 @@ private Q_SLOTS:
         m_board->baud = QStringLiteral("4800");
         m_board->startremote();
         QVERIFY(m_board->Timer1.isActive());
-        m_pty.write("0iq");  // unit 1 starts a show
+        m_bus->send("0iq");  // unit 1 starts a show
         QTRY_COMPARE_WITH_TIMEOUT(status(1), QStringLiteral("STARTING"), 5000);
 
-        unplug();
+        m_bus->unplug();
         QTRY_COMPARE_WITH_TIMEOUT(m_board->windowTitle(),
                                   QStringLiteral("STATUS REMOTE - COMMPORT LOST"), 3000);
         QCOMPARE(m_dialogs.notices.size(), std::size_t(1));
@@ -76,41 +78,30 @@ private Q_SLOTS:
         QVERIFY(m_board->isVisible() && m_board->Timer1.isActive());
 
         // Back at the same path: open again without a click, same speed.
-        QVERIFY(plugIn());
+        QVERIFY(m_bus->plugIn());
         QElapsedTimer back;
         back.start();
         QTRY_COMPARE_WITH_TIMEOUT(m_board->windowTitle(), QStringLiteral("STATUS REMOTE"), 3000);
         qInfo("open again %lld ms after the device came back", back.elapsed());
-        QCOMPARE(m_pty.lineSpeed(), 4800);
+        QCOMPARE(m_bus->lineSpeed(), 4800);
         const std::size_t before = m_sink->entries.size();
-        m_pty.write("1iq");  // unit 2 starts a show
+        m_bus->send("1iq");  // unit 2 starts a show
         QTRY_COMPARE_WITH_TIMEOUT(status(2), QStringLiteral("STARTING"), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(m_sink->entries.size() > before, 3000);
         QVERIFY(m_sink->all().find("KX-40 #2") != std::string::npos);
         QVERIFY(!m_board->needsStart());  // "Remote" has nothing to reopen
         QVERIFY(m_dialogs.messages.empty());
-        QCOMPARE(m_pty.readAvailable(), std::string());  // still only listening
+        QCOMPARE(m_bus->cameBack(), std::string());  // still only listening
     }
 
 private:
     QString status(int slot) {
         return m_board->findChild<QLabel*>(QStringLiteral("stat1(%1)").arg(slot))->text();
     }
-    bool plugIn() {
-        m_pty = lw::Pty();
-        if (!m_pty.create()) return false;
-        QFile::remove(m_link);
-        return QFile::link(QString::fromStdString(m_pty.slavePath()), m_link);
-    }
-    void unplug() {
-        QFile::remove(m_link);
-        m_pty.closeSlave();
-        m_pty.closeMaster();
-    }
 
     QTemporaryDir m_dir;
     QString m_link;
-    lw::Pty m_pty;
+    std::optional<lwtest::TestBus> m_bus;
     lwtest::RecordingDialogs m_dialogs;
     lwtest::MemorySink* m_sink = nullptr;
     std::unique_ptr<QMdiArea> m_area;
