@@ -22,6 +22,11 @@ Result<> MonitorSession::load() {
     return r;
 }
 
+int MonitorSession::clockTick() {
+    m_monitor.clockTick();
+    return ticksUntilNextSecond(m_time.untilNextSecond(), kClockTick);
+}
+
 Result<> MonitorSession::quickSave(std::string_view text) {
     const TimeSource::Stamp now = m_time.stamp();
     return m_reports.quickSave(now.time, now.date, text);

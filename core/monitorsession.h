@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -10,13 +11,14 @@
 #include "core/logoptions.h"
 #include "core/namesfile.h"
 #include "core/reports.h"
+#include "core/showclock.h"
+#include "core/timesource.h"
 
 namespace lw {
 
 class Beeper;
 class BusInput;
 class LogSink;
-class TimeSource;
 
 // The board timers' periods; every front end ticks the session at these.
 inline constexpr std::chrono::milliseconds kDecoderTick{800};
@@ -55,8 +57,15 @@ public:
     Result<> load();
 
     void decoderTick() { m_monitor.decoderTick(); }
-    void clockTick() { m_monitor.clockTick(); }
+    // Tells which tick from this one (1: the next) can next count a second;
+    // the ones before it need not run.
+    int clockTick();
     void blinkTick() { m_monitor.blinkTick(); }
+    // Blink ticks that came due while nobody looked, run at once: each one
+    // turns the phase over.
+    void blinkTicks(std::int64_t n) {
+        if (n % 2 != 0) m_monitor.blinkTick();
+    }
 
     // The raw text saved into the log whatever the options say, stamped now.
     Result<> quickSave(std::string_view text);

@@ -54,4 +54,12 @@ bool clockTick(UnitBoard& board, std::string_view seconds) {
 
 void blinkTick(UnitBoard& board) { board.blinkphase = !board.blinkphase; }
 
+int ticksUntilNextSecond(std::optional<std::chrono::milliseconds> untilNext,
+                         std::chrono::milliseconds tick) {
+    if (!untilNext || tick.count() <= 0 || *untilNext <= tick) return 1;
+    // A tick that lands on the change itself already reads the new second.
+    const auto n = (untilNext->count() + tick.count() - 1) / tick.count();
+    return n > 1000 ? 1000 : static_cast<int>(n);
+}
+
 }  // namespace lw

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,5 +25,12 @@ std::string formatClock(std::int64_t hours, int minutes, int seconds);
 bool clockTick(UnitBoard& board, std::string_view seconds);
 
 void blinkTick(UnitBoard& board);
+
+// Which clock tick from the one in hand (1: the next) is the first that can
+// see the seconds change, with ticks `tick` apart and the change `untilNext`
+// away. The ticks before it would only compare equal seconds, so a timer can
+// sleep through them. Unknown: the next.
+int ticksUntilNextSecond(std::optional<std::chrono::milliseconds> untilNext,
+                         std::chrono::milliseconds tick);
 
 }  // namespace lw

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +20,10 @@ public:
 
     virtual ~TimeSource() = default;
     virtual Stamp stamp() = 0;
+    // How long from now until the seconds differ from the last stamp's;
+    // nothing when this source cannot tell, and then its readers look at
+    // every tick.
+    virtual std::optional<std::chrono::milliseconds> untilNextSecond() { return std::nullopt; }
 };
 
 // The two seconds characters of a time-of-day text: those after the first

@@ -39,6 +39,9 @@ public:
     const CivilTime& now() const { return m_now; }
 
     Stamp stamp() override { return stampOf(lw::timeText(m_now), lw::dateText(m_now)); }
+    std::optional<std::chrono::milliseconds> untilNextSecond() override {
+        return std::chrono::milliseconds(1000 - m_now.millisecond);
+    }
 
 private:
     CivilTime m_start;

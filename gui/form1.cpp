@@ -76,9 +76,14 @@ Form1::Form1(Form2& raw, Form3& options, BoardServices services, QWidget* parent
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer2.setObjectName(QStringLiteral("Timer2"));
     Timer3.setObjectName(QStringLiteral("Timer3"));
-    connect(&Timer1, &QTimer::timeout, this, &Form1::decoderTick);
-    connect(&Timer2, &QTimer::timeout, this, &Form1::clockTick);
-    connect(&Timer3, &QTimer::timeout, this, &Form1::blinkTick);
+    // Only the decoder tick reads the blink phase, so the blink ticks due
+    // are run just before it rather than each waking the program.
+    connect(&Timer1, &QTimer::timeout, this, [this] {
+        m_session->blinkTicks(Timer3.takeDue());
+        decoderTick();
+    });
+    connect(&Timer2, &TickTimer::timeout, this, &Form1::clockTick);
+    connect(&Timer3, &TickTimer::timeout, this, &Form1::blinkTick);
     build();
 }
 
@@ -138,8 +143,8 @@ void Form1::build() {
 }
 
 void Form1::load() {
-    Timer3.setInterval(kBlinkTick);
-    Timer3.start();
+    Timer3.start(kBlinkTick);
+    Timer3.sleep();
     Timer1.setInterval(kDecoderTick);
     Timer1.stop();
     m_raw.load();
@@ -271,8 +276,9 @@ void Form1::decoderTick() {
 }
 
 void Form1::clockTick() {
-    m_session->clockTick();
+    const int next = m_session->clockTick();
     paintClocks();
+    Timer2.skipTo(next);
 }
 
 void Form1::blinkTick() { m_session->blinkTick(); }

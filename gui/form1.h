@@ -16,6 +16,7 @@
 #include "core/reports.h"
 #include "core/timesource.h"
 #include "serial/portkeeper.h"
+#include "serial/ticktimer.h"
 
 namespace lw::gui {
 
@@ -78,8 +79,8 @@ public:
     QString baud;
 
     QTimer Timer1;  // decoder, 800 ms
-    QTimer Timer2;  // show clocks, 100 ms
-    QTimer Timer3;  // blink, 550 ms
+    TickTimer Timer2;  // show clocks, 100 ms; wakes only for the tick that sees a new second
+    TickTimer Timer3;  // blink, 550 ms; caught up at each decoder tick
     std::array<ShapeWidget*, kSlots> Shape1{};
     std::array<ShapeWidget*, kSlots> Shape2{};
     std::array<QLabel*, kSlots> Label33{};

@@ -27,6 +27,8 @@ namespace lw::gui {
 
 namespace {
 constexpr int kPollMs = 500;
+// How long after the minute turns the status bar panels look at the clock.
+constexpr int kPanelLag = 5;
 }  // namespace
 
 frmMain::frmMain(ShellServices services, QWidget* parent)
@@ -59,9 +61,9 @@ frmMain::frmMain(ShellServices services, QWidget* parent)
     mnuViewOptions->setEnabled(false);
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer2.setObjectName(QStringLiteral("Timer2"));
-    Timer1.setInterval(kPollMs);
+    Timer1.setInterval(std::chrono::milliseconds(kPollMs));
     Timer2.setInterval(kDwellTick);
-    connect(&Timer1, &QTimer::timeout, this, &frmMain::settingsPoll);
+    connect(&Timer1, &TickTimer::timeout, this, &frmMain::settingsPoll);
     connect(&Timer2, &QTimer::timeout, this, &frmMain::dwellTick);
     Timer1.start();
     Timer2.stop();
@@ -109,12 +111,17 @@ void frmMain::buildStatusBar() {
     }
     m_datePanel->setObjectName(QStringLiteral("sbDate"));
     m_timePanel->setObjectName(QStringLiteral("sbTime"));
+    m_panelTimer.setSingleShot(true);
+    m_panelTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_panelTimer, &QTimer::timeout, this, &frmMain::updateClockPanels);
     updateClockPanels();
-    connect(&Timer1, &QTimer::timeout, this, &frmMain::updateClockPanels);
 }
 
 void frmMain::updateClockPanels() {
     CivilTime now = m_panelTime.now();
+    // Woken just after the next minute turns; a wall clock set meanwhile
+    // shows at the wake-up after.
+    m_panelTimer.start((60 - now.second) * 1000 - now.millisecond + kPanelLag);
     now.second = now.millisecond = 0;
     if (now == m_panelsShown) return;
     m_panelsShown = now;
@@ -142,6 +149,13 @@ Form1& frmMain::board() {
 }
 
 void frmMain::settingsPoll() {
+    pollSettings();
+    // Once configured every poll would end at once, so none wakes the
+    // program until "Comm Options" clears the flag; the grid keeps its phase.
+    if (configdone) Timer1.sleep();
+}
+
+void frmMain::pollSettings() {
     // A detection still unwinding finishes before a new answer is applied.
     if (configdone || m_detecting) return;
     if (m_config->baudfound) {
@@ -218,6 +232,7 @@ void frmMain::saveAs() {
 void frmMain::commOptions() {
     m_config->baudfound = false;
     configdone = false;
+    Timer1.wake();
     m_config->useautoconfig = false;
     if (m_detecting) m_cancelDetection = true;  // a detection under way is called off
     if (m_board) m_board->stopMonitoring();

@@ -9,6 +9,7 @@
 #include "core/masterdetection.h"
 #include "gui/form1.h"
 #include "serial/localtime.h"
+#include "serial/ticktimer.h"
 
 class QAction;
 class QLabel;
@@ -68,7 +69,7 @@ public:
     std::array<int, kScannedPorts + 1>& portok() { return m_detection.portok; }
     int waitticks = 0;
 
-    QTimer Timer1;
+    TickTimer Timer1;  // sleeps while configured: its polls would end at once
     QTimer Timer2;
     QAction* mnuFileSaveAs = nullptr;
     QAction* mnuFileExit = nullptr;
@@ -83,6 +84,7 @@ protected:
 private:
     void buildMenus();
     void buildStatusBar();
+    void pollSettings();
     void updateClockPanels();
     void detect();
     bool dwell();
@@ -99,9 +101,9 @@ private:
     bool m_cancelDetection = false;
     QLabel* m_datePanel = nullptr;
     QLabel* m_timePanel = nullptr;
-    // The panels show minutes: they are brought up to date at each settings
-    // poll, with no timer of their own and no zone file read each time.
+    // The panels show minutes: one wake-up a minute brings them up to date.
     LocalTime m_panelTime;
+    QTimer m_panelTimer;
     CivilTime m_panelsShown{0, 0, 0};  // the minute the panels show
 };
 

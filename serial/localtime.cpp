@@ -43,4 +43,12 @@ TimeSource::Stamp LocalTime::stamp() {
     return m_stamp;
 }
 
+std::optional<std::chrono::milliseconds> LocalTime::untilNextSecond() {
+    using namespace std::chrono;
+    if (!m_stampKnown) return std::nullopt;
+    // Zone offsets are whole minutes: the local seconds turn with UTC's.
+    const auto left = m_stampSecond + seconds(1) - floor<milliseconds>(m_now());
+    return left > milliseconds::zero() ? left : milliseconds::zero();
+}
+
 }  // namespace lw

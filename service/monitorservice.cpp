@@ -62,9 +62,14 @@ MonitorService::MonitorService(const ServiceOptions& options, Tell tell, QObject
     m_decoderTimer.setInterval(kDecoderTick);
     m_clockTimer.setInterval(kClockTick);
     m_blinkTimer.setInterval(kBlinkTick);
-    connect(&m_decoderTimer, &QTimer::timeout, this, &MonitorService::decoderTick);
-    connect(&m_clockTimer, &QTimer::timeout, this, &MonitorService::clockTick);
-    connect(&m_blinkTimer, &QTimer::timeout, this, [this] { m_session->blinkTick(); });
+    // Only the decoder tick reads the blink phase: the blink ticks due are
+    // run just before it instead of each waking the service.
+    connect(&m_decoderTimer, &QTimer::timeout, this, [this] {
+        m_session->blinkTicks(m_blinkTimer.takeDue());
+        decoderTick();
+    });
+    connect(&m_clockTimer, &TickTimer::timeout, this, &MonitorService::clockTick);
+    connect(&m_blinkTimer, &TickTimer::timeout, this, [this] { m_session->blinkTick(); });
 }
 
 MonitorService::~MonitorService() = default;
@@ -84,6 +89,7 @@ void MonitorService::start() {
     m_decoderTimer.start();
     m_clockTimer.start();
     m_blinkTimer.start();
+    m_blinkTimer.sleep();
 }
 
 void MonitorService::stop() {
@@ -109,7 +115,7 @@ void MonitorService::clockTick() {
         stop();
         return;
     }
-    m_session->clockTick();
+    m_clockTimer.skipTo(m_session->clockTick());
 }
 
 void MonitorService::portChanged(PortKeeper::State state, const QString& reason) {

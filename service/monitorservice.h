@@ -15,6 +15,7 @@
 #include "serial/commport.h"
 #include "serial/localtime.h"
 #include "serial/portkeeper.h"
+#include "serial/ticktimer.h"
 #include "service/recordring.h"
 #include "service/serviceoptions.h"
 
@@ -51,7 +52,8 @@ public:
     void start();
     // The timers stop and the port closes; `stopped` follows.
     void stop();
-    // Checked at every clock tick; when it says so the service stops.
+    // Checked at every clock tick, once a second; when it says so the
+    // service stops.
     void setStopRequest(std::function<bool()> asked) { m_stopAsked = std::move(asked); }
 
     const MonitorSession& session() const { return *m_session; }
@@ -88,8 +90,8 @@ private:
     std::unique_ptr<MonitorSession> m_session;
     RecordRing m_records;
     QTimer m_decoderTimer;
-    QTimer m_clockTimer;
-    QTimer m_blinkTimer;
+    TickTimer m_clockTimer;
+    TickTimer m_blinkTimer;
     QElapsedTimer m_sinceLoad;
     std::function<bool()> m_stopAsked;
     std::uint64_t m_tick = 0;

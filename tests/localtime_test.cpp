@@ -101,6 +101,28 @@ private Q_SLOTS:
         QCOMPARE(clock.stamp().date, std::string("10/27/2002"));
     }
 
+    // Counted from the stamp last given: a second that turned since is due at
+    // once, so a tick never sleeps past a second it has not seen.
+    void theNextSecondIsTimedFromTheLastStamp() {
+        auto now = utcAt(2002, 3, 1, 21, 15, 7, 250);
+        LocalTime clock([&] { return now; }, [](sys_seconds) { return seconds{-18000}; });
+        QVERIFY(!clock.untilNextSecond().has_value());  // no stamp yet
+        QCOMPARE(clock.stamp().seconds, std::string("07"));
+        QCOMPARE(clock.untilNextSecond(), std::optional(milliseconds{750}));
+        now += milliseconds{749};
+        QCOMPARE(clock.untilNextSecond(), std::optional(milliseconds{1}));
+        now += milliseconds{1};
+        QCOMPARE(clock.untilNextSecond(), std::optional(milliseconds{0}));
+        now += milliseconds{2000};
+        QCOMPARE(clock.untilNextSecond(), std::optional(milliseconds{0}));
+        QCOMPARE(clock.stamp().seconds, std::string("10"));  // 21:15:10.000
+        QCOMPARE(clock.untilNextSecond(), std::optional(milliseconds{1000}));
+        // Before 1970 too.
+        now = sys_time<milliseconds>{milliseconds{-1500}};
+        QCOMPARE(clock.stamp().seconds, std::string("58"));
+        QCOMPARE(clock.untilNextSecond(), std::optional(milliseconds{500}));
+    }
+
     void theDefaultClockReadsTheSystemsLocalTime() {
         LocalTime clock;
         // One of the two readings around it, whichever second it fell in.

@@ -137,6 +137,38 @@ private Q_SLOTS:
         QCOMPARE(label(b, "stat1(2)")->text(), QStringLiteral("HELP ME"));
     }
 
+    // With the board's own timers: the blink ticks caught up at each decoder
+    // tick turn a failed unit's colours over, and the clock tick that sleeps
+    // to the next second still counts it.
+    void theTimersFlashAFailedUnitAndRunItsClock() {
+        Board b;
+        b.boot();
+        b.start();
+        QVERIFY(b.form->Timer3.isActive());
+        b.tick("0ih1iHsss");  // unit 1 failed, unit 2 in the HELP ME of interlock
+        const QColor red(255, 0, 0);
+        const QColor green(0, 255, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(shape(b, "Shape1(1)")->fill(), red, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(shape(b, "Shape1(1)")->fill(), green, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(shape(b, "Shape1(1)")->fill(), red, 5000);
+
+        Board c;
+        c.boot();
+        c.start();
+        c.tick("0iq");
+        QCOMPARE(label(c, "time1(1)")->text(), QStringLiteral("0:00:00"));
+        // The first clock tick sees its first second and counts it.
+        QTRY_COMPARE_WITH_TIMEOUT(label(c, "time1(1)")->text(), QStringLiteral("0:00:01"), 3000);
+        c.time->advance(1000);
+        QTRY_COMPARE_WITH_TIMEOUT(label(c, "time1(1)")->text(), QStringLiteral("0:00:02"), 3000);
+        // However long the timer waits, a second that does not turn is not counted.
+        QTest::qWait(1500);
+        QCOMPARE(label(c, "time1(1)")->text(), QStringLiteral("0:00:02"));
+        c.time->advance(250);
+        QTest::qWait(1200);
+        QCOMPARE(label(c, "time1(1)")->text(), QStringLiteral("0:00:02"));
+    }
+
     void startremoteFailureTellsHidesAndStops() {
         Board b;
         b.boot();

@@ -154,4 +154,38 @@ TEST(MonitorSession, LoadReadsTheNamesOnceTheBoardIsEmpty) {
     EXPECT_EQ(sink.entries.size(), 1u);  // the load's tick reports like any other
 }
 
+// The clock tick tells which later tick can next count a second. Running
+// only those, on the same 100 ms grid, must count exactly what running every
+// tick counts, wherever the grid falls in the second.
+TEST(MonitorSession, ClockTicksPassedOverWouldHaveCountedNothing) {
+    for (const int phase : {0, 1, 37, 99, 100, 450, 901, 999}) {
+        Rig every;
+        Rig sparse;
+        every.tick("0iq");  // unit 1 starts: its clock runs
+        sparse.tick("0iq");
+        int next = 1;  // the sparse rig's next tick
+        int ran = 0;
+        for (int k = 1; k <= 200; ++k) {
+            const int at = phase + 100 * k;
+            every.time.setOffset(at);
+            const std::string before = every.slot(1).clock;
+            every.session.clockTick();
+            const bool counted = every.slot(1).clock != before;
+            if (k < next) {
+                ASSERT_FALSE(counted) << "phase " << phase << " tick " << k << " was passed over";
+                continue;
+            }
+            sparse.time.setOffset(at);
+            next = k + sparse.session.clockTick();
+            ++ran;
+            ASSERT_EQ(sparse.slot(1).clock, every.slot(1).clock) << "phase " << phase << " tick " << k;
+        }
+        // The first tick counts (no second seen yet), then each turn of the
+        // seconds over the 20 s.
+        const int turns = 1 + (phase + 20000) / 1000 - (phase + 100) / 1000;
+        EXPECT_EQ(every.slot(1).clock, "0:00:" + std::to_string(turns)) << phase;
+        EXPECT_LE(ran, 21) << "phase " << phase << ": one wake-up a second, at most one more";
+    }
+}
+
 }  // namespace

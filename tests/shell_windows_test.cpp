@@ -183,6 +183,31 @@ private Q_SLOTS:
         QVERIFY(!s.main->progress()->isVisible());
     }
 
+    // The poll's own timer: asleep while configured, awake again from
+    // "Comm Options", when its next tick applies the new answer.
+    void thePollSleepsWhileConfiguredAndWakesForTheNextAnswer() {
+        Shell s;
+        lw::gui::Form4* f = s.main->config();
+        f->showDialog();
+        QTest::mouseClick(f->Command2, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(s.main->configdone, 3000);
+        QVERIFY(s.main->Timer1.isActive());
+        QCOMPARE(s.main->Timer1.interval(), 500);
+        QVERIFY(s.main->Timer1.sleeping());
+        QVERIFY(s.main->board().Timer1.isActive());
+
+        s.main->commOptions();
+        QVERIFY(!s.main->configdone);
+        QVERIFY(!s.main->Timer1.sleeping());
+        QVERIFY(f->isVisible());
+        f->Combo2->setEditText(QStringLiteral("HUB8"));
+        QTest::mouseClick(f->Command2, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(s.main->configdone, 3000);
+        QCOMPARE(s.main->board().baud, QStringLiteral("1200"));
+        QVERIFY(s.main->board().Timer1.isActive());
+        QVERIFY(s.main->Timer1.sleeping());
+    }
+
     void typedChoicesAndAPortBeyondSixteenBits() {
         Shell s;
         lw::gui::Form4* f = s.main->config();

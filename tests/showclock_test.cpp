@@ -46,6 +46,19 @@ TEST(ShowClock, CountsEachChangeOfSecondsOnce) {
     EXPECT_EQ(b.lastsecond, "10");
 }
 
+TEST(ShowClock, TheTickThatSeesTheNextSecond) {
+    using std::chrono::milliseconds;
+    const milliseconds tick{100};
+    EXPECT_EQ(lw::ticksUntilNextSecond(std::nullopt, tick), 1);  // unknown: look every tick
+    EXPECT_EQ(lw::ticksUntilNextSecond(milliseconds{0}, tick), 1);  // already turned
+    EXPECT_EQ(lw::ticksUntilNextSecond(milliseconds{1}, tick), 1);
+    EXPECT_EQ(lw::ticksUntilNextSecond(milliseconds{100}, tick), 1);  // lands on the turn
+    EXPECT_EQ(lw::ticksUntilNextSecond(milliseconds{101}, tick), 2);
+    EXPECT_EQ(lw::ticksUntilNextSecond(milliseconds{999}, tick), 10);
+    EXPECT_EQ(lw::ticksUntilNextSecond(milliseconds{1000}, tick), 10);
+    EXPECT_EQ(lw::ticksUntilNextSecond(milliseconds{500}, milliseconds{0}), 1);
+}
+
 TEST(ShowClock, Operations) {
     lw::UnitSlot s;
     s.clock = "0:03:04";
