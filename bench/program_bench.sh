@@ -7,12 +7,13 @@
 # wake-ups a second (voluntary context switches of all its threads: each is
 # one sleep in poll or on a lock), peak RSS and the ratios; for the program
 # also the time from start to its window on screen and to the first decoded
-# frame; and a syscall count (strace -c -f) over a shorter stretch.
+# frame; and a syscall count (strace -c -f) over a shorter stretch. Last, a
+# bare Qt Widgets window on the same display: the floor under the memory figure.
 # gtkterm 1.2 as shipped closes a pseudo-terminal at once (udev does not list
 # it, and it has no modem lines), so it is started with a two-call shim that
 # says the device is present and its lines are all low: then it reads and
 # shows the stream as it would a real port.
-# Needs Xvfb, xdotool, python3-xlib, gtkterm, strace and a C compiler.
+# Needs Xvfb, xdotool, python3-xlib, gtkterm, strace and a C and C++ compiler.
 # Usage: bench/program_bench.sh [BUILD] [SECONDS]
 set -eu
 build=${1:-build}
@@ -197,4 +198,46 @@ echo "  linewarden: window on screen ${lw_window} s after start, first decoded f
   "(splash 2 s, then OK); log grew to ${lw_log} bytes"
 run_pair quiet
 report "silent buses"
+
+# The floor under the memory figure: the least a Qt Widgets program shows on
+# this display, a main window with a work area, a menu, a status bar and one
+# labelled child window, built against the same Qt.
+cat >"$work/bare.cpp" <<'END'
+#include <QApplication>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QStatusBar>
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QMainWindow w;
+    w.setWindowTitle("BARE");
+    auto* area = new QMdiArea;
+    w.setCentralWidget(area);
+    w.menuBar()->addMenu("&File")->addAction("E&xit");
+    w.statusBar()->showMessage("Status");
+    auto* label = new QLabel("0:00:00");
+    label->setFont(QFont("Arial", 12, QFont::Bold));
+    area->addSubWindow(label)->show();
+    w.resize(1024, 768);
+    w.show();
+    return app.exec();
+}
+END
+if command -v c++ >/dev/null && pkg-config --exists Qt6Widgets &&
+  c++ -O2 -fPIC -o "$work/bare" "$work/bare.cpp" $(pkg-config --cflags --libs Qt6Widgets) 2>/dev/null; then
+  HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_RUNTIME_DIR="$work/run" "$work/bare" >/dev/null 2>&1 &
+  bare=$!
+  pids="$pids $bare"
+  while ! xdotool search --name '^BARE$' >/dev/null 2>&1; do sleep 0.05; done
+  sleep 3
+  bare_rss=$(awk '/VmHWM/ {print $2}' "/proc/$bare/status")
+  stop $bare
+  printf 'a bare Qt Widgets window (work area, menu, status bar, one label): peak RSS %s KiB; linewarden above it: %s KiB\n' \
+    "$bare_rss" "$((lw_rss - bare_rss))"
+else
+  echo "no c++ or Qt6Widgets.pc: the bare Qt window was not measured"
+fi
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
