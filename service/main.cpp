@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/stopsignals.h"
 #include "service/monitorservice.h"
 #include "service/mqttfeed.h"
 #include "service/serviceoptions.h"
@@ -48,8 +49,9 @@ int main(int argc, char** argv) {
         mqtt = std::move(r.value);
     }
 
-    lw::tools::installStopHandlers();
-    service.setStopRequest([] { return lw::tools::g_stop != 0; });
+    // Delivered between events, so the tick in hand finishes first.
+    lw::StopSignals stops;
+    QObject::connect(&stops, &lw::StopSignals::requested, &service, &MonitorService::stop);
     QObject::connect(&service, &MonitorService::stopped, &app, &QCoreApplication::quit);
     service.start();
     return app.exec();

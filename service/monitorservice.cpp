@@ -110,11 +110,6 @@ void MonitorService::decoderTick() {
 }
 
 void MonitorService::clockTick() {
-    // A stop asked for by a signal waits for the tick in hand to finish.
-    if (m_stopAsked && m_stopAsked()) {
-        stop();
-        return;
-    }
     m_clockTimer.skipTo(m_session->clockTick());
 }
 

@@ -52,9 +52,6 @@ public:
     void start();
     // The timers stop and the port closes; `stopped` follows.
     void stop();
-    // Checked at every clock tick, once a second; when it says so the
-    // service stops.
-    void setStopRequest(std::function<bool()> asked) { m_stopAsked = std::move(asked); }
 
     const MonitorSession& session() const { return *m_session; }
     PortKeeper::State portState() const { return m_keeper.state(); }
@@ -93,7 +90,6 @@ private:
     TickTimer m_clockTimer;
     TickTimer m_blinkTimer;
     QElapsedTimer m_sinceLoad;
-    std::function<bool()> m_stopAsked;
     std::uint64_t m_tick = 0;
     std::int64_t m_tickAt = 0;
     std::uint64_t m_tickBeeps = 0;
