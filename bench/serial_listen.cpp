@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "core/busprotocol.h"
 #include "serial/commport.h"
 
 #ifdef Q_OS_UNIX
@@ -23,7 +24,7 @@ int main(int argc, char** argv) {
     const int seconds = std::atoi(argv[2]);
     lw::CommPort port([device](int) { return device; });
     for (const auto& r :
-         {port.setCommPort(1), port.setSettings("4800,n,8,1"), port.setPortOpen(true)}) {
+         {port.setCommPort(1), port.setSettings(lw::lineSettings("4800")), port.setPortOpen(true)}) {
         if (!r.ok) {
             std::fprintf(stderr, "serial_listen: %s\n", r.error.c_str());
             return 1;

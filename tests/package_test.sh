@@ -1,9 +1,11 @@
 #!/bin/sh
 # Builds the .deb, unpacks it into a scratch root and runs every tool's
 # --help and --version from there.
+# Usage: package_test.sh BUILD WORK VERSION
 set -eu
 build=$1
 work=$2
+version=$3
 rm -rf "$work"
 mkdir -p "$work/root"
 (cd "$build" && cpack -G DEB -B "$work" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
@@ -34,6 +36,6 @@ timeout --preserve-status -s TERM 3 "$work/root/usr/bin/linewarden-monitor" \
 grep -q "web board on http://127.0.0.1:" "$work/monitor.log" || { cat "$work/monitor.log"; exit 1; }
 for t in linewarden linewarden-monitor linewarden-replay linewarden-sim linewarden-capture; do
   "$work/root/usr/bin/$t" --help | grep -qi usage || { echo "$t --help"; exit 1; }
-  "$work/root/usr/bin/$t" --version | grep -q "^$t 1.1.8$" || { echo "$t --version"; exit 1; }
+  "$work/root/usr/bin/$t" --version | grep -qxF "$t $version" || { echo "$t --version"; exit 1; }
 done
 echo "package: $(basename "$deb") installs and every tool answers"

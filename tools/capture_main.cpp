@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/busprotocol.h"
 #include "serial/commport.h"
 #include "tools/capturefile.h"
 #include "tools/toolsupport.h"
@@ -85,7 +86,7 @@ int main(int argc, char** argv) {
     lw::CommPort port(resolve);
     const int n = portNumber ? static_cast<int>(std::min<std::int64_t>(*portNumber, 32767)) : 1;
     for (const lw::Result<>& r :
-         {port.setCommPort(n), port.setSettings(std::to_string(baud) + ",n,8,1"),
+         {port.setCommPort(n), port.setSettings(lw::lineSettings(std::to_string(baud))),
           port.setPortOpen(true)}) {
         if (!r.ok) {
             std::cerr << "linewarden-capture: " << r.error << "\n";
