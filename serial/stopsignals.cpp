@@ -56,19 +56,17 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent) {
     if (openPipe()) {
         m_notifier = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
         connect(m_notifier.get(), &QSocketNotifier::activated, this, &StopSignals::drain);
-        install(onSignal);
-        return;
     }
+    install(onSignal);
 #else
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
 #endif
-    // No pipe: look for the flag four times a second.
-    connect(&m_poll, &QTimer::timeout, this, &StopSignals::drain);
-    m_poll.start(250);
-#ifdef Q_OS_UNIX
-    install(onSignal);
-#endif
+    if (!m_notifier) {
+        // No pipe to watch: look for the flag four times a second.
+        connect(&m_poll, &QTimer::timeout, this, &StopSignals::drain);
+        m_poll.start(250);
+    }
 }
 
 StopSignals::~StopSignals() {

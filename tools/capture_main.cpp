@@ -11,6 +11,7 @@
 
 #include "core/busprotocol.h"
 #include "serial/commport.h"
+#include "serial/stopsignals.h"
 #include "tools/capturefile.h"
 #include "tools/toolsupport.h"
 
@@ -130,10 +131,8 @@ int main(int argc, char** argv) {
         status = 1;
         app.quit();
     });
-    lw::tools::installStopHandlers();
-    QTimer poll;
-    poll.setInterval(kPollMs);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
+    // Everything the port holds goes into the capture.
+    const auto takeInput = [&] {
         for (;;) {
             const std::int64_t offset = lead + elapsed.elapsed();
             if (offset > lw::kMaxTimelineMs) {
@@ -151,7 +150,17 @@ int main(int argc, char** argv) {
             status = 1;
             app.quit();
         }
-        if (lw::tools::g_stop || (duration > 0 && elapsed.elapsed() >= duration * 1000)) app.quit();
+    };
+    lw::StopSignals stops;
+    QObject::connect(&stops, &lw::StopSignals::requested, &app, [&] {
+        takeInput();
+        app.quit();
+    });
+    QTimer poll;
+    poll.setInterval(kPollMs);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        takeInput();
+        if (duration > 0 && elapsed.elapsed() >= duration * 1000) app.quit();
     });
     poll.start();
     app.exec();

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/stopsignals.h"
 #include "tools/simulator.h"
 #include "tools/toolsupport.h"
 
@@ -215,7 +216,8 @@ int main(int argc, char** argv) {
               << ", scenario " << source << ", " << baud << " baud, speed " << speed << "x"
               << std::endl;
 
-    lw::tools::installStopHandlers();
+    lw::StopSignals stops;
+    QObject::connect(&stops, &lw::StopSignals::requested, &app, &QCoreApplication::quit);
     QElapsedTimer clock;
     clock.start();
     std::int64_t simulatedMs = 0;
@@ -234,7 +236,7 @@ int main(int argc, char** argv) {
             }
             sim.restart();
         }
-        if (lw::tools::g_stop || (duration > 0 && clock.elapsed() >= duration * 1000)) app.quit();
+        if (duration > 0 && clock.elapsed() >= duration * 1000) app.quit();
     });
     pace.start();
     app.exec();

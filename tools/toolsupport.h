@@ -1,6 +1,5 @@
 #pragma once
 
-#include <csignal>
 #include <cstdint>
 #include <iostream>
 #include <optional>
@@ -12,16 +11,6 @@
 #include "core/version.h"
 
 namespace lw::tools {
-
-// Set by SIGINT or SIGTERM; the tools' timers look at it and stop cleanly.
-inline volatile std::sig_atomic_t g_stop = 0;
-
-inline void onStopSignal(int) { g_stop = 1; }
-
-inline void installStopHandlers() {
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
-}
 
 // A bad command line: the reason, then the usage, and exit status 2.
 inline int usageError(std::string_view tool, std::string_view msg, std::string_view usage) {
