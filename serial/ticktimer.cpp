@@ -18,7 +18,6 @@ void TickTimer::setInterval(std::chrono::milliseconds interval) {
 }
 
 void TickTimer::start() {
-    if (m_interval.count() <= 0) m_interval = std::chrono::milliseconds(1);
     m_active = true;
     m_since.start();
     m_lastRun = 0;

@@ -50,7 +50,7 @@ private:
 
     QTimer m_timer;
     QElapsedTimer m_since;  // the grid's origin
-    std::chrono::milliseconds m_interval{0};
+    std::chrono::milliseconds m_interval{1};  // never less
     qint64 m_index = 0;       // the grid tick armed, or the one running
     qint64 m_lastRun = 0;     // the latest grid tick run or taken
     quint64 m_generation = 0;  // moves whenever what comes next is chosen
