@@ -8,7 +8,7 @@
 #include "gui/alertbeeper.h"
 #include "gui/frmmain.h"
 #include "serial/commport.h"
-#include "serial/localtime.h"
+#include "platform/localtime.h"
 
 namespace lw::gui {
 

@@ -16,7 +16,7 @@
 #include "core/reports.h"
 #include "core/timesource.h"
 #include "serial/portkeeper.h"
-#include "serial/ticktimer.h"
+#include "platform/ticktimer.h"
 
 namespace lw::gui {
 

@@ -8,8 +8,8 @@
 
 #include "core/masterdetection.h"
 #include "gui/form1.h"
-#include "serial/localtime.h"
-#include "serial/ticktimer.h"
+#include "platform/localtime.h"
+#include "platform/ticktimer.h"
 
 class QAction;
 class QLabel;

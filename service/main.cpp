@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/stopsignals.h"
+#include "platform/stopsignals.h"
 #include "service/monitorservice.h"
 #include "service/mqttfeed.h"
 #include "service/serviceoptions.h"

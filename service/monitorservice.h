@@ -13,9 +13,9 @@
 #include "core/logoptions.h"
 #include "core/reports.h"
 #include "serial/commport.h"
-#include "serial/localtime.h"
+#include "platform/localtime.h"
 #include "serial/portkeeper.h"
-#include "serial/ticktimer.h"
+#include "platform/ticktimer.h"
 #include "service/recordring.h"
 #include "service/serviceoptions.h"
 

@@ -1,20 +1,21 @@
-# Folders are layers: core (std only) <- serial <- gui and service, the two
-# front ends, which never include each other; the tools sit on core and
-# serial. Fails on any include that runs the other way, and on any Qt header
+# Folders are layers: core (std only) <- platform <- serial <- gui and
+# service, the two front ends, which never include each other; the tools sit
+# on core, platform and serial. Fails on any include that runs the other way, and on any Qt header
 # in core. Run: cmake -DSRC=<source dir> -P layers.cmake
 if(NOT SRC)
   message(FATAL_ERROR "give -DSRC=<source dir>")
 endif()
 
 # Project folders each layer must not include from.
-set(forbidden_core serial gui service tools)
+set(forbidden_core platform serial gui service tools)
+set(forbidden_platform serial gui service tools)
 set(forbidden_serial gui service tools)
 set(forbidden_gui service tools)
 set(forbidden_service gui)
 set(forbidden_tools gui service)
 
 set(problems "")
-foreach(layer core serial gui service tools)
+foreach(layer core platform serial gui service tools)
   file(GLOB_RECURSE files LIST_DIRECTORIES false
        "${SRC}/${layer}/*.h" "${SRC}/${layer}/*.cpp" "${SRC}/${layer}/*.h.in")
   foreach(f IN LISTS files)

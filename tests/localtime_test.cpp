@@ -1,5 +1,5 @@
 // The local wall clock: the zone looked up once a minute, and still followed.
-#include "serial/localtime.h"
+#include "platform/localtime.h"
 
 #include <QDateTime>
 #include <QtTest>

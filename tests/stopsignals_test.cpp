@@ -1,6 +1,6 @@
 // SIGTERM and SIGINT reach the program as one event each time, between
 // other events, and the program runs on after it.
-#include "serial/stopsignals.h"
+#include "platform/stopsignals.h"
 
 #include <QSignalSpy>
 #include <QtTest>

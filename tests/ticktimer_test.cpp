@@ -1,7 +1,7 @@
 // The tick timer: ticks passed over are never run, the ones that run stay
 // on the grid of the start and never come early, a sleeping timer runs
 // nothing, and ticks caught up on are not run again.
-#include "serial/ticktimer.h"
+#include "platform/ticktimer.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -11,7 +11,7 @@
 
 #include "core/busprotocol.h"
 #include "serial/commport.h"
-#include "serial/stopsignals.h"
+#include "platform/stopsignals.h"
 #include "tools/capturefile.h"
 #include "tools/toolsupport.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/stopsignals.h"
+#include "platform/stopsignals.h"
 #include "tools/simulator.h"
 #include "tools/toolsupport.h"
 

@@ -1,4 +1,4 @@
-#include "serial/ticktimer.h"
+#include "platform/ticktimer.h"
 
 #include <algorithm>
 

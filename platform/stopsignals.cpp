@@ -1,4 +1,4 @@
-#include "serial/stopsignals.h"
+#include "platform/stopsignals.h"
 
 #include <QSocketNotifier>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "serial/localtime.h"
+#include "platform/localtime.h"
 
 #include <QDateTime>
 
