@@ -151,8 +151,11 @@ void NightModel::add(const LogRecord& r) {
                 r.time - m_facts.panics.back().last <= kPanicBurst) {
                 ++m_facts.panics.back().count;
                 m_facts.panics.back().last = r.time;
-            } else if (m_facts.panics.size() < kMarksKept) {
-                m_facts.panics.push_back(PanicMark{r.time, r.time, 1, std::string(r.line)});
+            } else {
+                ++m_facts.panicBursts;
+                if (m_facts.panics.size() < kMarksKept) {
+                    m_facts.panics.push_back(PanicMark{r.time, r.time, 1, std::string(r.line)});
+                }
             }
             break;
         case ReportKind::Noise: {

@@ -69,7 +69,8 @@ struct NightFacts {
     std::vector<FailureMark> failures;
     std::vector<PanicMark> panics;
     std::uint64_t failureCount = 0;
-    std::uint64_t panicCount = 0;
+    std::uint64_t panicCount = 0;   // records
+    std::uint64_t panicBursts = 0;  // as PanicMark counts them
     std::uint64_t noiseRecords = 0;
     std::vector<std::uint32_t> noiseBins;  // kNoiseBins equal slices of the stretch
     std::uint64_t rawBlocks = 0;

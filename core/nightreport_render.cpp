@@ -135,9 +135,9 @@ std::string verdict(const NightFacts& f) {
     if (f.allClear()) return "ALL CLEAR";
     std::string v;
     if (f.failureCount) v = plural(f.failureCount, "FAILURE", "FAILURES");
-    if (f.panicCount) {
+    if (f.panicBursts) {
         if (!v.empty()) v += ", ";
-        v += plural(f.panicCount, "PANIC STOP", "PANIC STOPS");
+        v += plural(f.panicBursts, "PANIC STOP", "PANIC STOPS");
     }
     return v;
 }
@@ -195,6 +195,11 @@ void timeline(std::string& o, const NightFacts& f) {
     const double height = noiseTop + 16;
     o += "<svg class=\"timeline\" viewBox=\"0 0 1100 " + num(height) +
          "\" role=\"img\" aria-label=\"Timeline of the units\" xmlns=\"http://www.w3.org/2000/svg\">";
+    for (std::size_t i = 0; i < f.units.size(); ++i) {
+        o += "<rect class=\"band" + std::string(i % 2 ? " odd" : "") + "\" x=\"0\" y=\"" +
+             num(Geometry::kTop + Geometry::kLane * static_cast<double>(i)) +
+             "\" width=\"1100\" height=\"" + num(Geometry::kLane) + "\"/>";
+    }
     axis(o, g, noiseTop + 12);
 
     double y = Geometry::kTop;
@@ -208,8 +213,6 @@ void timeline(std::string& o, const NightFacts& f) {
             latin1Html(u.name.size() > 15 ? u.name.substr(0, 14) : u.name) +
             (u.name.size() > 15 ? "\xE2\x80\xA6" : "");
         o += "<g class=\"lane\" data-unit=\"" + name + "\">";
-        o += "<rect class=\"band\" x=\"0\" y=\"" + num(y) + "\" width=\"1100\" height=\"" +
-             num(Geometry::kLane) + "\"/>";
         o += "<text class=\"unit\" x=\"6\" y=\"" + num(y + 15) + "\"><title>" + name +
              "</title>" + shortName + "</text>";
         for (const ShowBar& b : u.shows) {
@@ -364,7 +367,7 @@ h2 { font-size: 14px; margin: 10px 0 4px; }
 .timeline .tick { text-anchor: middle; fill: #555; font-size: 10px; }
 .timeline .grid { stroke: #ddd; stroke-width: 1; }
 .timeline .band { fill: #fafafa; }
-.timeline .lane:nth-of-type(even) .band { fill: #f0f0f0; }
+.timeline .band.odd { fill: #efefef; }
 .timeline .unit { font-weight: bold; }
 .show { stroke: #0003; stroke-width: 0.5; }
 .show.ended { fill: #43a047; } .show.stopped { fill: #1e88e5; } .show.failed { fill: #e53935; }
@@ -381,9 +384,12 @@ h2 { font-size: 14px; margin: 10px 0 4px; }
   vertical-align: -1px; }
 .cols { display: flex; gap: 18px; align-items: flex-start; }
 .cols > section { flex: 1 1 0; min-width: 0; }
+.cols > section.unitcol { flex: 1.5 1 0; }
 table { border-collapse: collapse; width: 100%; font-size: 12px; }
-th, td { padding: 2px 6px; border-bottom: 1px solid #ddd; text-align: right; white-space: nowrap; }
-th { background: #eee; font-weight: 600; }
+th, td { padding: 2px 6px; border-bottom: 1px solid #ddd; text-align: right; }
+td { white-space: nowrap; }
+th { background: #eee; font-weight: 600; vertical-align: bottom; }
+td:first-child { white-space: normal; word-break: break-all; max-width: 14em; }
 th:first-child, td:first-child { text-align: left; }
 tr.bad td { color: #b71c1c; font-weight: bold; }
 ol.events { margin: 0; padding-left: 22px; font-size: 12px; }
@@ -441,7 +447,7 @@ std::string renderHtml(const ReportInput& in) {
          "<span style=\"color:#6a1b9a\">\xE2\x96\xBC started in interlock</span>"
          "<span style=\"color:#7f0000\">\xE2\x97\x86 failure: cause, show time</span>"
          "<span style=\"color:#e65100\">\xE2\x94\x86 panic stop</span></div>\n";
-    o += "<div class=\"cols\"><section><h2>Units</h2>";
+    o += "<div class=\"cols\"><section class=\"unitcol\"><h2>Units</h2>";
     unitTable(o, f);
     o += "</section><section><h2>Failures and panic stops</h2>";
     eventList(o, f);
@@ -473,7 +479,8 @@ std::string renderJson(const ReportInput& in) {
     o += "  \"verdict\": \"" + verdict(f) + "\",\n";
     o += "  \"summary\": {\"records\": " + std::to_string(f.records) +
          ", \"failures\": " + std::to_string(f.failureCount) +
-         ", \"panicStops\": " + std::to_string(f.panicCount) +
+         ", \"panicStops\": " + std::to_string(f.panicBursts) +
+         ", \"panicStopRecords\": " + std::to_string(f.panicCount) +
          ", \"noiseRecords\": " + std::to_string(f.noiseRecords) +
          ", \"rawBlocks\": " + std::to_string(f.rawBlocks) +
          ", \"quickSaves\": " + std::to_string(f.quickSaves) + "},\n";
