@@ -41,10 +41,12 @@ public:
         const std::string name = std::to_string(e.unit);
         p.name = name;
         p.cause = rng() % 2 ? " PRESENCE " : " MOTION ";
-        const std::string clock = "1:" + std::to_string(10 + rng() % 50) + ":0" + std::to_string(rng() % 10);
+        const std::string clock =
+            "1:" + std::to_string(10 + rng() % 50) + ":0" + std::to_string(rng() % 10);
         p.clock = clock;
         m_bus.clear();
-        const std::size_t n = e.kind == ReportKind::RawBlock ? 901 + rng() % 100 : 200 + rng() % 200;
+        const std::size_t n =
+            e.kind == ReportKind::RawBlock ? 901 + rng() % 100 : 200 + rng() % 200;
         while (m_bus.size() < n) {
             m_bus += static_cast<char>('0' + rng() % 16);
             m_bus += "iu";
@@ -70,24 +72,30 @@ std::vector<Event> night(int day, bool all, std::mt19937_64& rng) {
     const std::int64_t base = static_cast<std::int64_t>(day) * 86400;
     for (int u = 1; u <= 16; ++u) {
         for (int show = 0; show < 4; ++show) {
-            const std::int64_t s = base + 7200 + show * 9000 + u * 120 + static_cast<std::int64_t>(rng() % 300);
+            const std::int64_t s =
+                base + 7200 + show * 9000 + u * 120 + static_cast<std::int64_t>(rng() % 300);
             const bool il = u % 4 == 0;
             ev.push_back({s, il ? ReportKind::StartedInterlock : ReportKind::Started, u});
             const auto r = rng() % 20;
-            const ReportKind end = r == 0   ? (il ? ReportKind::FailedInterlock : ReportKind::Failed)
-                                   : r == 1 ? (il ? ReportKind::StoppedReadyInterlock : ReportKind::StoppedReady)
-                                            : (il ? ReportKind::FeatureEndedInterlock : ReportKind::FeatureEnded);
+            const ReportKind end =
+                r == 0   ? (il ? ReportKind::FailedInterlock : ReportKind::Failed)
+                : r == 1 ? (il ? ReportKind::StoppedReadyInterlock : ReportKind::StoppedReady)
+                         : (il ? ReportKind::FeatureEndedInterlock : ReportKind::FeatureEnded);
             ev.push_back({s + 5400 + static_cast<std::int64_t>(rng() % 1200), end, u});
         }
     }
-    for (int k = 0; k < 3; ++k) ev.push_back({base + 3600 + static_cast<std::int64_t>(rng() % 70000), ReportKind::PanicStop, 0});
+    for (int k = 0; k < 3; ++k)
+        ev.push_back(
+            {base + 3600 + static_cast<std::int64_t>(rng() % 70000), ReportKind::PanicStop, 0});
     if (all) {
-        for (std::int64_t t = 0; t < 86400; t += 2 + (t % 5 == 0)) ev.push_back({base + t, ReportKind::RawBlock, 0});
+        for (std::int64_t t = 0; t < 86400; t += 2 + (t % 5 == 0))
+            ev.push_back({base + t, ReportKind::RawBlock, 0});
         for (std::int64_t burst = 1800; burst < 86400; burst += 1800) {
             for (int k = 0; k < 40; ++k) ev.push_back({base + burst + k / 3, ReportKind::Noise, 0});
         }
     }
-    std::stable_sort(ev.begin(), ev.end(), [](const Event& a, const Event& b) { return a.t < b.t; });
+    std::stable_sort(ev.begin(), ev.end(),
+                     [](const Event& a, const Event& b) { return a.t < b.t; });
     return ev;
 }
 

@@ -288,8 +288,8 @@ void ActivityLogReader::line(std::string_view text, bool complete) {
         header = parseRecordLine(text);
     }
     if (!complete) {
-        m_stats.torn.push_back(LogLine{m_source, m_lineNumber,
-                                       std::string(text.substr(0, kKeptLineBytes))});
+        m_stats.torn.push_back(
+            LogLine{m_source, m_lineNumber, std::string(text.substr(0, kKeptLineBytes))});
         return;
     }
     if (header) {

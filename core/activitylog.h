@@ -21,11 +21,11 @@ using LogTime = std::int64_t;
 struct LogRecord {
     ReportKind kind = ReportKind::RawBlock;
     LogTime time = 0;
-    std::string_view name;    // unit events: the unit name, Latin-1 bytes
-    std::string_view cause;   // failures: "PRESENCE", "MOTION", as written
-    std::string_view clock;   // failures: the show clock text, blanks cut
+    std::string_view name;          // unit events: the unit name, Latin-1 bytes
+    std::string_view cause;         // failures: "PRESENCE", "MOTION", as written
+    std::string_view clock;         // failures: the show clock text, blanks cut
     std::int64_t showSeconds = -1;  // the clock text in seconds, -1 if none
-    std::string_view line;    // the first line, exactly
+    std::string_view line;          // the first line, exactly
     std::uint64_t lineNumber = 0;
 };
 
@@ -53,9 +53,9 @@ struct LogReadStats {
     std::uint64_t rawBytes = 0;               // bytes inside raw blocks
     std::uint64_t notRead = 0;                // lines that belong to no record
     std::vector<LogLine> firstNotRead;        // the first few of them
-    std::uint64_t unclosed = 0;  // records cut short by the next record
-    std::uint64_t backwards = 0;  // records dated before the one read before
-    std::vector<LogLine> torn;    // per input: a last record cut off
+    std::uint64_t unclosed = 0;               // records cut short by the next record
+    std::uint64_t backwards = 0;              // records dated before the one read before
+    std::vector<LogLine> torn;                // per input: a last record cut off
 
     std::uint64_t recordCount() const;
 };

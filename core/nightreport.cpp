@@ -15,12 +15,15 @@ constexpr LogTime kLongestUnended = 8 * 3600;
 // Unit names kept track of; a damaged log could otherwise invent any number.
 constexpr std::size_t kUnitsKept = 4096;
 
-bool isUnitEvent(ReportKind k) { return k >= ReportKind::Started && k <= ReportKind::FailedInterlock; }
+bool isUnitEvent(ReportKind k) {
+    return k >= ReportKind::Started && k <= ReportKind::FailedInterlock;
+}
 
 // Numbers by value before other names, those in byte order.
 bool nameBefore(const std::string& a, const std::string& b) {
     auto number = [](const std::string& s) {
-        return !s.empty() && s.size() < 10 && s.find_first_not_of("0123456789") == std::string::npos;
+        return !s.empty() && s.size() < 10 &&
+               s.find_first_not_of("0123456789") == std::string::npos;
     };
     const bool na = number(a), nb = number(b);
     if (na != nb) return na;
@@ -127,8 +130,8 @@ void NightModel::add(const LogRecord& r) {
             default: {  // failed, failed in interlock
                 if (!s.showStart && r.showSeconds >= 0) {
                     // The show clock tells when the show began.
-                    addBar(r.name, ShowBar{r.time - r.showSeconds, r.time, ShowEnd::Failed, false,
-                                           false});
+                    addBar(r.name,
+                           ShowBar{r.time - r.showSeconds, r.time, ShowEnd::Failed, false, false});
                 }
                 close(ShowEnd::Failed);
                 if (!u) break;
@@ -177,7 +180,8 @@ NightFacts NightModel::finish() {
     if (m_facts.lastRecord) {
         for (const auto& [name, s] : m_states) {
             if (s.showStart) {
-                addBar(name, ShowBar{*s.showStart, *m_facts.lastRecord, ShowEnd::Open, s.interlock});
+                addBar(name,
+                       ShowBar{*s.showStart, *m_facts.lastRecord, ShowEnd::Open, s.interlock});
             }
         }
     }

@@ -64,7 +64,7 @@ struct UnitNight {
 struct NightFacts {
     LogTime from = 0;
     LogTime to = 0;
-    bool empty = true;  // no record fell in the stretch
+    bool empty = true;             // no record fell in the stretch
     std::vector<UnitNight> units;  // in name order, numbers by value
     std::vector<FailureMark> failures;
     std::vector<PanicMark> panics;

@@ -37,12 +37,23 @@ std::string latin1Html(std::string_view bytes) {
     for (const char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);
         switch (c) {
-            case '&': out += "&amp;"; continue;
-            case '<': out += "&lt;"; continue;
-            case '>': out += "&gt;"; continue;
-            case '"': out += "&quot;"; continue;
-            case '\'': out += "&#39;"; continue;
-            default: break;
+            case '&':
+                out += "&amp;";
+                continue;
+            case '<':
+                out += "&lt;";
+                continue;
+            case '>':
+                out += "&gt;";
+                continue;
+            case '"':
+                out += "&quot;";
+                continue;
+            case '\'':
+                out += "&#39;";
+                continue;
+            default:
+                break;
         }
         if (c < 0x20 || c == 0x7F) {
             const unsigned u = c == 0x7F ? 0x2421 : 0x2400 + c;
@@ -66,12 +77,23 @@ std::string utf8Html(std::string_view text) {
     std::string out;
     for (const char ch : text) {
         switch (ch) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += static_cast<unsigned char>(ch) < 0x20 ? ' ' : ch;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += static_cast<unsigned char>(ch) < 0x20 ? ' ' : ch;
         }
     }
     return out;
@@ -112,21 +134,31 @@ std::string num(double v) {
 
 std::string_view endName(ShowEnd e) {
     switch (e) {
-        case ShowEnd::FeatureEnded: return "feature ended";
-        case ShowEnd::StoppedReady: return "stopped and ready";
-        case ShowEnd::Failed: return "failed";
-        case ShowEnd::Restarted: return "started again, no end recorded";
-        default: return "no end in the log";
+        case ShowEnd::FeatureEnded:
+            return "feature ended";
+        case ShowEnd::StoppedReady:
+            return "stopped and ready";
+        case ShowEnd::Failed:
+            return "failed";
+        case ShowEnd::Restarted:
+            return "started again, no end recorded";
+        default:
+            return "no end in the log";
     }
 }
 
 std::string_view endClass(ShowEnd e) {
     switch (e) {
-        case ShowEnd::FeatureEnded: return "ended";
-        case ShowEnd::StoppedReady: return "stopped";
-        case ShowEnd::Failed: return "failed";
-        case ShowEnd::Restarted: return "restarted";
-        default: return "open";
+        case ShowEnd::FeatureEnded:
+            return "ended";
+        case ShowEnd::StoppedReady:
+            return "stopped";
+        case ShowEnd::Failed:
+            return "failed";
+        case ShowEnd::Restarted:
+            return "restarted";
+        default:
+            return "open";
     }
 }
 
@@ -145,9 +177,12 @@ std::string verdict(const NightFacts& f) {
 std::string damageText(const LogReadStats& s) {
     std::vector<std::string> parts;
     if (s.notRead) parts.push_back(plural(s.notRead, "line not read", "lines not read"));
-    if (!s.torn.empty()) parts.push_back(plural(s.torn.size(), "torn last record", "torn last records"));
+    if (!s.torn.empty())
+        parts.push_back(plural(s.torn.size(), "torn last record", "torn last records"));
     if (s.unclosed) parts.push_back(plural(s.unclosed, "record cut short", "records cut short"));
-    if (s.backwards) parts.push_back(plural(s.backwards, "record out of time order", "records out of time order"));
+    if (s.backwards)
+        parts.push_back(
+            plural(s.backwards, "record out of time order", "records out of time order"));
     std::string out;
     for (const auto& p : parts) out += (out.empty() ? "" : ", ") + p;
     return out;
@@ -164,8 +199,8 @@ struct Geometry {
 };
 
 void axis(std::string& o, const Geometry& g, double bottom) {
-    static constexpr LogTime kSteps[] = {900,      1800,     3600,      2 * 3600,  3 * 3600,
-                                         6 * 3600, 12 * 3600, kDay,     2 * kDay,  7 * kDay,
+    static constexpr LogTime kSteps[] = {900,       1800,      3600,      2 * 3600,  3 * 3600,
+                                         6 * 3600,  12 * 3600, kDay,      2 * kDay,  7 * kDay,
                                          14 * kDay, 28 * kDay, 91 * kDay, 365 * kDay};
     const LogTime span = g.to - g.from;
     LogTime step = kSteps[std::size(kSteps) - 1];
@@ -194,7 +229,8 @@ void timeline(std::string& o, const NightFacts& f) {
     const double noiseTop = lanesBottom + 6;
     const double height = noiseTop + 16;
     o += "<svg class=\"timeline\" viewBox=\"0 0 1100 " + num(height) +
-         "\" role=\"img\" aria-label=\"Timeline of the units\" xmlns=\"http://www.w3.org/2000/svg\">";
+         "\" role=\"img\" aria-label=\"Timeline of the units\" "
+         "xmlns=\"http://www.w3.org/2000/svg\">";
     for (std::size_t i = 0; i < f.units.size(); ++i) {
         o += "<rect class=\"band" + std::string(i % 2 ? " odd" : "") + "\" x=\"0\" y=\"" +
              num(Geometry::kTop + Geometry::kLane * static_cast<double>(i)) +
@@ -213,18 +249,19 @@ void timeline(std::string& o, const NightFacts& f) {
             latin1Html(u.name.size() > 15 ? u.name.substr(0, 14) : u.name) +
             (u.name.size() > 15 ? "\xE2\x80\xA6" : "");
         o += "<g class=\"lane\" data-unit=\"" + name + "\">";
-        o += "<text class=\"unit\" x=\"6\" y=\"" + num(y + 15) + "\"><title>" + name +
-             "</title>" + shortName + "</text>";
+        o += "<text class=\"unit\" x=\"6\" y=\"" + num(y + 15) + "\"><title>" + name + "</title>" +
+             shortName + "</text>";
         for (const ShowBar& b : u.shows) {
             const double x1 = g.x(b.start), x2 = std::max(g.x(b.end), x1 + 1.5);
             o += "<rect class=\"show " + std::string(endClass(b.how)) +
-                 (b.startSeen ? "" : " guessed") + "\" x=\"" + num(x1) + "\" y=\"" +
-                 num(y + 5) + "\" width=\"" + num(x2 - x1) + "\" height=\"12\" rx=\"2\"><title>" +
-                 name + ": show " + (b.startSeen ? "started " : "began about ") +
-                 secondsText(b.start) + ", " + std::string(endName(b.how)) + ' ' +
-                 secondsText(b.end) + " (" + durationText(b.end - b.start) + ")</title></rect>";
+                 (b.startSeen ? "" : " guessed") + "\" x=\"" + num(x1) + "\" y=\"" + num(y + 5) +
+                 "\" width=\"" + num(x2 - x1) + "\" height=\"12\" rx=\"2\"><title>" + name +
+                 ": show " + (b.startSeen ? "started " : "began about ") + secondsText(b.start) +
+                 ", " + std::string(endName(b.how)) + ' ' + secondsText(b.end) + " (" +
+                 durationText(b.end - b.start) + ")</title></rect>";
             if (b.interlock) {
-                o += "<path class=\"interlock\" d=\"M" + num(x1 - 4) + ' ' + num(y + 1) + "h8l-4 5z\"/>";
+                o += "<path class=\"interlock\" d=\"M" + num(x1 - 4) + ' ' + num(y + 1) +
+                     "h8l-4 5z\"/>";
             }
         }
         for (const FailureMark& m : f.failures) {
@@ -266,8 +303,10 @@ void timeline(std::string& o, const NightFacts& f) {
     for (std::size_t i = 0; i < f.noiseBins.size(); ++i) {
         if (f.noiseBins[i] == 0) continue;
         const double level = 0.2 + 0.8 * std::log1p(f.noiseBins[i]) / std::log1p(most);
-        const LogTime b0 = f.from + static_cast<LogTime>(i) * span / static_cast<LogTime>(kNoiseBins);
-        const LogTime b1 = f.from + static_cast<LogTime>(i + 1) * span / static_cast<LogTime>(kNoiseBins);
+        const LogTime b0 =
+            f.from + static_cast<LogTime>(i) * span / static_cast<LogTime>(kNoiseBins);
+        const LogTime b1 =
+            f.from + static_cast<LogTime>(i + 1) * span / static_cast<LogTime>(kNoiseBins);
         o += "<rect class=\"n\" x=\"" + num(Geometry::kLeft + binWidth * static_cast<double>(i)) +
              "\" y=\"" + num(noiseTop) + "\" width=\"" + num(binWidth + 0.3) +
              "\" height=\"12\" fill-opacity=\"" + num(level) + "\"><title>" +
@@ -301,12 +340,12 @@ void eventList(std::string& o, const NightFacts& f) {
     std::size_t i = 0, j = 0, n = 0;
     o += "<ol class=\"events\">";
     while (i < f.failures.size() || j < f.panics.size()) {
-        const bool fail =
-            j >= f.panics.size() || (i < f.failures.size() && f.failures[i].time <= f.panics[j].time);
+        const bool fail = j >= f.panics.size() ||
+                          (i < f.failures.size() && f.failures[i].time <= f.panics[j].time);
         std::string cls = fail ? "fail" : "panic";
         if (n++ >= kPrinted) cls += " more";
-        o += "<li class=\"" + cls + "\"><time>" + secondsText(fail ? f.failures[i].time : f.panics[j].time) +
-             "</time> ";
+        o += "<li class=\"" + cls + "\"><time>" +
+             secondsText(fail ? f.failures[i].time : f.panics[j].time) + "</time> ";
         if (fail) {
             const FailureMark& m = f.failures[i++];
             o += "<b>" + latin1Html(m.unit) + "</b> failed" + (m.interlock ? " in interlock" : "") +
@@ -314,9 +353,9 @@ void eventList(std::string& o, const NightFacts& f) {
                  " into the show";
         } else {
             const PanicMark& p = f.panics[j++];
-            o += "<b>PANIC STOP</b>" +
-                 (p.count > 1 ? " (" + std::to_string(p.count) + " records to " + secondsText(p.last) + ")"
-                              : std::string());
+            o += "<b>PANIC STOP</b>" + (p.count > 1 ? " (" + std::to_string(p.count) +
+                                                          " records to " + secondsText(p.last) + ")"
+                                                    : std::string());
         }
         o += "</li>";
     }
@@ -326,12 +365,11 @@ void eventList(std::string& o, const NightFacts& f) {
         o += "<p class=\"printnote\">" + std::to_string(n - kPrinted) +
              " more on the screen copy of this page and in --json.</p>";
     }
-    const std::uint64_t unlisted =
-        (f.failureCount - f.failures.size()) + (f.panicCount - [&] {
-            std::uint64_t k = 0;
-            for (const auto& p : f.panics) k += p.count;
-            return k;
-        }());
+    const std::uint64_t unlisted = (f.failureCount - f.failures.size()) + (f.panicCount - [&] {
+                                       std::uint64_t k = 0;
+                                       for (const auto& p : f.panics) k += p.count;
+                                       return k;
+                                   }());
     if (unlisted) o += "<p>" + std::to_string(unlisted) + " more counted, not listed.</p>";
 }
 
@@ -416,12 +454,13 @@ footer { margin-top: 10px; font-size: 11px; color: #555; }
 
 std::string renderHtml(const ReportInput& in) {
     const NightFacts& f = in.facts;
-    const std::string title = in.title.empty() ? std::string("KX-40 night report") : utf8Html(in.title);
+    const std::string title =
+        in.title.empty() ? std::string("KX-40 night report") : utf8Html(in.title);
     const bool isNight = f.to - f.from == kDay && f.from % kDay == kNoon;
-    const std::string when =
-        isNight ? "Night of " + dayText(f.from) + ", 12:00 to 12:00"
-                : "From " + secondsText(f.from).substr(0, 5) + ' ' + dayText(f.from) + " to " +
-                      secondsText(f.to).substr(0, 5) + ' ' + dayText(f.to);
+    const std::string when = isNight ? "Night of " + dayText(f.from) + ", 12:00 to 12:00"
+                                     : "From " + secondsText(f.from).substr(0, 5) + ' ' +
+                                           dayText(f.from) + " to " +
+                                           secondsText(f.to).substr(0, 5) + ' ' + dayText(f.to);
     const std::string v = verdict(f);
     const std::string vClass = f.empty ? "none" : f.allClear() ? "clear" : "bad";
 
@@ -453,13 +492,14 @@ std::string renderHtml(const ReportInput& in) {
     eventList(o, f);
     o += "</section></div>\n";
     notRead(o, in.read);
-    o += "<footer>" + plural(f.records, "record", "records") + " in this stretch: " +
-         plural(f.noiseRecords, "noise record", "noise records") + ", " +
+    o += "<footer>" + plural(f.records, "record", "records") +
+         " in this stretch: " + plural(f.noiseRecords, "noise record", "noise records") + ", " +
          plural(f.rawBlocks, "raw block", "raw blocks") + " (counted, not drawn), " +
          plural(f.quickSaves, "quick save", "quick saves") + ". Read " +
          plural(in.read.recordCount(), "record", "records") + " in " +
          plural(in.read.lines, "line", "lines") + '.';
-    if (f.lastRecord) o += " Last record " + secondsText(*f.lastRecord) + ' ' + dayText(*f.lastRecord) + '.';
+    if (f.lastRecord)
+        o += " Last record " + secondsText(*f.lastRecord) + ' ' + dayText(*f.lastRecord) + '.';
     o += "</footer>\n</body></html>\n";
     return o;
 }
@@ -469,8 +509,8 @@ std::string renderJson(const ReportInput& in) {
     const LogReadStats& s = in.read;
     auto str = [](std::string_view latin1) { return '"' + jsonEscape(latin1) + '"'; };
     auto line = [&](const LogLine& l) {
-        return "{\"source\":\"" + utf8Json(fileName(l.source)) + "\",\"line\":" +
-               std::to_string(l.lineNumber) + ",\"text\":" + str(l.text) + '}';
+        return "{\"source\":\"" + utf8Json(fileName(l.source)) +
+               "\",\"line\":" + std::to_string(l.lineNumber) + ",\"text\":" + str(l.text) + '}';
     };
     std::string o = "{\n";
     o += "  \"title\": \"" + utf8Json(in.title) + "\",\n";
@@ -507,23 +547,28 @@ std::string renderJson(const ReportInput& in) {
         const FailureMark& m = f.failures[i];
         o += i ? ",\n    " : "\n    ";
         o += "{\"time\": \"" + isoText(m.time) + "\", \"unit\": " + str(m.unit) +
-             ", \"cause\": " + str(m.cause) + ", \"interlock\": " +
-             (m.interlock ? "true" : "false") + ", \"showTime\": " + str(m.clock) + '}';
+             ", \"cause\": " + str(m.cause) +
+             ", \"interlock\": " + (m.interlock ? "true" : "false") +
+             ", \"showTime\": " + str(m.clock) + '}';
     }
     o += f.failures.empty() ? "],\n" : "\n  ],\n";
     o += "  \"panicStops\": [";
     for (std::size_t i = 0; i < f.panics.size(); ++i) {
         o += i ? ",\n    " : "\n    ";
         o += "{\"time\": \"" + isoText(f.panics[i].time) + "\", \"last\": \"" +
-             isoText(f.panics[i].last) + "\", \"count\": " + std::to_string(f.panics[i].count) + '}';
+             isoText(f.panics[i].last) + "\", \"count\": " + std::to_string(f.panics[i].count) +
+             '}';
     }
     o += f.panics.empty() ? "],\n" : "\n  ],\n";
-    o += "  \"input\": {\"bytes\": " + std::to_string(s.bytes) + ", \"lines\": " +
-         std::to_string(s.lines) + ", \"records\": " + std::to_string(s.recordCount()) +
-         ", \"rawBytes\": " + std::to_string(s.rawBytes) + ", \"notRead\": " +
-         std::to_string(s.notRead) + ", \"recordsCutShort\": " + std::to_string(s.unclosed) +
+    o += "  \"input\": {\"bytes\": " + std::to_string(s.bytes) +
+         ", \"lines\": " + std::to_string(s.lines) +
+         ", \"records\": " + std::to_string(s.recordCount()) +
+         ", \"rawBytes\": " + std::to_string(s.rawBytes) +
+         ", \"notRead\": " + std::to_string(s.notRead) +
+         ", \"recordsCutShort\": " + std::to_string(s.unclosed) +
          ", \"outOfTimeOrder\": " + std::to_string(s.backwards) + ",\n    \"firstNotRead\": [";
-    for (std::size_t i = 0; i < s.firstNotRead.size(); ++i) o += (i ? ", " : "") + line(s.firstNotRead[i]);
+    for (std::size_t i = 0; i < s.firstNotRead.size(); ++i)
+        o += (i ? ", " : "") + line(s.firstNotRead[i]);
     o += "],\n    \"torn\": [";
     for (std::size_t i = 0; i < s.torn.size(); ++i) o += (i ? ", " : "") + line(s.torn[i]);
     o += "]}\n}\n";

@@ -13,7 +13,7 @@ deb=$(ls "$work"/linewarden_*.deb)
 dpkg-deb --info "$deb" | grep -q 'Depends:.*libqt6serialport6'
 dpkg-deb -x "$deb" "$work/root"
 for f in usr/bin/linewarden usr/bin/linewarden-replay usr/bin/linewarden-sim \
-         usr/bin/linewarden-capture usr/share/applications/linewarden.desktop \
+         usr/bin/linewarden-capture usr/bin/linewarden-report usr/share/applications/linewarden.desktop \
          usr/share/icons/hicolor/scalable/apps/linewarden.svg \
          usr/bin/linewarden-monitor usr/lib/systemd/system/linewarden-monitor.service \
          etc/linewarden/monitor.conf; do
@@ -34,7 +34,7 @@ timeout --preserve-status -s TERM 3 "$work/root/usr/bin/linewarden-monitor" \
   --config "$work/root/etc/linewarden/monitor.conf" --http 127.0.0.1:0 2>"$work/monitor.log" ||
   { cat "$work/monitor.log"; echo "monitor.conf rejected"; exit 1; }
 grep -q "web board on http://127.0.0.1:" "$work/monitor.log" || { cat "$work/monitor.log"; exit 1; }
-for t in linewarden linewarden-monitor linewarden-replay linewarden-sim linewarden-capture; do
+for t in linewarden linewarden-monitor linewarden-replay linewarden-sim linewarden-capture linewarden-report; do
   "$work/root/usr/bin/$t" --help | grep -qi usage || { echo "$t --help"; exit 1; }
   "$work/root/usr/bin/$t" --version | grep -qxF "$t $version" || { echo "$t --version"; exit 1; }
 done

@@ -36,7 +36,8 @@ std::string reportOf(const std::string& log, std::size_t piece = 1 << 20, bool h
     lw::NightModel model({});
     lw::ActivityLogReader reader([&](const lw::LogRecord& r) { model.add(r); });
     reader.begin("test.log");
-    for (std::size_t at = 0; at < log.size(); at += piece) reader.feed(std::string_view(log).substr(at, piece));
+    for (std::size_t at = 0; at < log.size(); at += piece)
+        reader.feed(std::string_view(log).substr(at, piece));
     reader.end();
     const lw::NightFacts f = model.finish();
     const lw::ReportInput in{f, reader.stats(), "Test"};
@@ -98,7 +99,8 @@ TEST(ActivityLog, EveryRecordReadsBack) {
         {ReportKind::Noise, "", "12:00:01 PM", "3/1/2002", d2002 + 12 * 3600 + 1},
         {ReportKind::QuickSave, "", "21:15:07", "03/01/2002", d2002 + 21 * 3600 + 907},
         {ReportKind::Started, "3", "1:02:03 AM", "12/31/2026", 20818 * lw::kDay + 3723},
-        {ReportKind::StartedInterlock, "X HAS BEEN STARTED", "1:02:03 AM", "3/1/2002", d2002 + 3723},
+        {ReportKind::StartedInterlock, "X HAS BEEN STARTED", "1:02:03 AM", "3/1/2002",
+         d2002 + 3723},
         {ReportKind::FeatureEnded, "", "1:02:03 AM", "3/1/2002", d2002 + 3723},
         {ReportKind::FeatureEndedInterlock, "A  B ", "1:02:03 AM", "3/1/2002", d2002 + 3723},
         {ReportKind::StoppedReady, "\xC9toile", "1:02:03 AM", "3/1/2002", d2002 + 3723},
@@ -151,7 +153,8 @@ TEST(ActivityLog, LineEndsAndPiecesDoNotMatter) {
     for (const std::string* log : {&lf, &cr}) {
         std::string got = reportOf(*log, 1);
         const auto bytes = got.find("\"bytes\": ");  // sizes differ by the line ends
-        got.replace(bytes, got.find(',', bytes) - bytes, "\"bytes\": " + std::to_string(crlf.size()));
+        got.replace(bytes, got.find(',', bytes) - bytes,
+                    "\"bytes\": " + std::to_string(crlf.size()));
         auto strip = [](std::string s) {
             const auto at = s.find("\"rawBytes\"");
             return s.substr(0, at);
@@ -249,7 +252,8 @@ TEST(NightReport, StretchesAndNights) {
                       lw::formatRecord(ReportKind::Started, "11:00:00 AM", "12/8/2026", p) +
                       lw::formatRecord(ReportKind::FeatureEnded, "1:00:00 PM", "12/8/2026", p);
     lw::NightModel last({});
-    lw::NightModel first({*lw::parseReportTime("2026-12-07T12:00"), *lw::parseReportTime("2026-12-08T12:00")});
+    lw::NightModel first(
+        {*lw::parseReportTime("2026-12-07T12:00"), *lw::parseReportTime("2026-12-08T12:00")});
     lw::ActivityLogReader reader([&](const lw::LogRecord& r) {
         last.add(r);
         first.add(r);

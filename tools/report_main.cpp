@@ -67,7 +67,8 @@ lw::Result<> readCapture(const std::string& path, lw::ActivityLogReader& reader)
     text << in.rdbuf();
     auto parsed = lw::parseCapture(text.str());
     if (!parsed.ok) {
-        return lw::Result<>::failure(path + ":" + std::to_string(parsed.line) + ": " + parsed.error);
+        return lw::Result<>::failure(path + ":" + std::to_string(parsed.line) + ": " +
+                                     parsed.error);
     }
     lw::ReplayOptions opt;
     opt.logPath = path;
@@ -110,7 +111,8 @@ int main(int argc, char** argv) {
         } else if (a == "--night") {
             if (!timeValue(night, true)) return fail("--night needs a date, YYYY-MM-DD");
         } else if (a == "--from") {
-            if (!timeValue(from, false)) return fail("--from needs a time, YYYY-MM-DD[THH:MM[:SS]]");
+            if (!timeValue(from, false))
+                return fail("--from needs a time, YYYY-MM-DD[THH:MM[:SS]]");
         } else if (a == "--to") {
             if (!timeValue(to, false)) return fail("--to needs a time, YYYY-MM-DD[THH:MM[:SS]]");
         } else if (a.size() > 1 && a[0] == '-') {
@@ -140,8 +142,8 @@ int main(int argc, char** argv) {
         if (!probe || std::filesystem::is_directory(lw::pathFromUtf8(path), ec)) {
             return fail("cannot read " + path);
         }
-        const lw::Result<> r = isCapture(path) ? readCapture(path, reader)
-                                               : lw::readLogFile(path, reader);
+        const lw::Result<> r =
+            isCapture(path) ? readCapture(path, reader) : lw::readLogFile(path, reader);
         if (!r.ok) return fail(r.error);
     }
     const lw::NightFacts facts = model.finish();
