@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "core/activitylog.h"
 #include "core/nightreport.h"
@@ -174,12 +175,15 @@ TEST(ActivityLog, DamagedLogIsReadAndTheDamageCounted) {
     const fs::path path = kOut / "damaged.log";
     {
         std::ofstream out(path, std::ios::binary);
-        out << rec(ReportKind::Started, "9:00:00 PM") << "garbage line\r\n\r\n";
+        const std::string ended = rec(ReportKind::FeatureEnded, "9:05:00 PM");
+        out << rec(ReportKind::Started, "8:40:00 PM") << ended.substr(0, ended.find('\n') + 1)
+            << "garbage line\r\n\r\n";  // the closing line is missing
         out << "!!!!!!!!!!! PANIC STOP DETECTED 9:10:00 PM  12/8/2026\r" << lw::kBangs << '\r';
         out << "RAW COMM DATA LOG 9:15:00 PM   12/8/2026\r\n";
         const std::string mb(1 << 20, '0');
         for (int i = 0; i < 50; ++i) out << mb;
         out << "\r\n" << lw::kRule << "\r\n";
+        out << rec(ReportKind::PanicStop, "8:00:00 PM");  // dated before the one above
         out << rec(ReportKind::Failed, "9:20:00 PM") << "KX-40 #1 HAS BEEN STAR";
     }
     lw::NightModel model({});
@@ -189,19 +193,24 @@ TEST(ActivityLog, DamagedLogIsReadAndTheDamageCounted) {
     const lw::LogReadStats& s = reader.stats();
     EXPECT_EQ(s.notRead, 2u);  // the garbage line and the empty one
     ASSERT_EQ(s.firstNotRead.size(), 2u);
-    EXPECT_EQ(s.firstNotRead[0].lineNumber, 3u);
+    EXPECT_EQ(s.firstNotRead[0].lineNumber, 4u);
+    EXPECT_EQ(s.unclosed, 1u);
+    EXPECT_EQ(s.backwards, 1u);
     EXPECT_EQ(s.rawBytes, 50u << 20);
     ASSERT_EQ(s.torn.size(), 1u);
     EXPECT_EQ(s.torn[0].text, "KX-40 #1 HAS BEEN STAR");
-    EXPECT_EQ(s.recordCount(), 4u);
+    EXPECT_EQ(s.recordCount(), 6u);
     const lw::NightFacts f = model.finish();
     EXPECT_EQ(f.failureCount, 1u);
-    EXPECT_EQ(f.panicCount, 1u);
+    EXPECT_EQ(f.panicCount, 2u);
     ASSERT_EQ(f.units.size(), 1u);
-    EXPECT_EQ(f.units[0].longestShow, 20 * 60);
+    EXPECT_EQ(f.units[0].longestShow,
+              25 * 60);  // 8:40 to 9:05, its end read without its closing line
     const std::string html = lw::renderHtml({f, s, "Damaged"});
     spit(kOut / "damaged.html", html);
-    EXPECT_NE(html.find("2 lines not read, 1 torn last record"), std::string::npos);
+    EXPECT_NE(html.find("2 lines not read, 1 torn last record, 1 record cut short, 1 record out of "
+                        "time order"),
+              std::string::npos);
     EXPECT_NE(html.find("<code>KX-40 #1 HAS BEEN STAR</code>"), std::string::npos);
 }
 
@@ -271,4 +280,74 @@ TEST(NightReport, StretchesAndNights) {
     ASSERT_EQ(b.units[0].shows.size(), 2u);  // restarted, then running at noon
     EXPECT_EQ(b.units[0].shows[0].how, lw::ShowEnd::Restarted);
     EXPECT_EQ(b.units[0].shows[1].end, b.to);
+}
+
+// How shows become bars, one small log a row: ends, restarts, a start taken
+// back from a failure's show clock, a show with no end, clipping at noon.
+TEST(NightReport, ShowBars) {
+    struct Row {
+        std::vector<std::tuple<ReportKind, const char*, const char*>> records;  // kind, time, date
+        std::string bars;
+    };
+    const std::vector<Row> rows = {
+        {{{ReportKind::Started, "9:00:00 PM", "12/8/2026"},
+          {ReportKind::FeatureEnded, "11:00:00 PM", "12/8/2026"}},
+         "ended 21:00:00-23:00:00 2:00:00"},
+        {{{ReportKind::Failed, "10:00:00 PM", "12/8/2026"}},
+         "failed 21:30:00-22:00:00 guessed 0:30:00"},
+        {{{ReportKind::StartedInterlock, "9:00:00 PM", "12/8/2026"},
+          {ReportKind::Started, "10:00:00 PM", "12/8/2026"},
+          {ReportKind::StoppedReadyInterlock, "10:30:00 PM", "12/8/2026"}},
+         "restarted 21:00:00-22:00:00 interlock stopped 22:00:00-22:30:00 0:30:00"},
+        {{{ReportKind::Started, "1:00:00 PM", "12/8/2026"},
+          {ReportKind::PanicStop, "11:00:00 PM", "12/8/2026"}},
+         "open 13:00:00-21:00:00"},
+        {{{ReportKind::Started, "11:00:00 AM", "12/9/2026"},
+          {ReportKind::FeatureEndedInterlock, "1:00:00 PM", "12/9/2026"}},
+         "ended 11:00:00-12:00:00"},
+    };
+    const char* ends[] = {"ended", "stopped", "failed", "restarted", "open"};
+    for (const Row& row : rows) {
+        lw::ReportPieces p;
+        p.name = "1";
+        p.cause = " MOTION ";
+        p.clock = "0:30:00";
+        std::string log;
+        for (const auto& [kind, time, date] : row.records)
+            log += lw::formatRecord(kind, time, date, p);
+        lw::NightModel model(
+            {*lw::parseReportTime("2026-12-08T12:00"), *lw::parseReportTime("2026-12-09T12:00")});
+        lw::ActivityLogReader reader([&](const lw::LogRecord& r) { model.add(r); });
+        reader.feed(log);
+        reader.end();
+        const lw::NightFacts f = model.finish();
+        std::string bars;
+        for (const lw::ShowBar& b : f.units.at(0).shows) {
+            bars += std::string(bars.empty() ? "" : " ") + ends[static_cast<int>(b.how)] + ' ' +
+                    lw::isoText(b.start).substr(11) + '-' + lw::isoText(b.end).substr(11) +
+                    (b.startSeen ? "" : " guessed") + (b.interlock ? " interlock" : "");
+        }
+        if (f.units[0].longestShow >= 0) bars += ' ' + lw::durationText(f.units[0].longestShow);
+        EXPECT_EQ(bars, row.bars) << log;
+    }
+}
+
+// Panic stops a minute or less apart are one burst; noise falls in its slice.
+TEST(NightReport, PanicBurstsAndNoiseSlices) {
+    std::string log;
+    for (const char* t : {"10:00:00 PM", "10:00:30 PM", "10:01:30 PM", "10:02:31 PM"}) {
+        log += lw::formatRecord(ReportKind::PanicStop, t, "12/8/2026", {});
+    }
+    log += lw::formatRecord(ReportKind::Noise, "6:00:00 PM", "12/8/2026", {});
+    lw::NightModel model({});
+    lw::ActivityLogReader reader([&](const lw::LogRecord& r) { model.add(r); });
+    reader.feed(log);
+    reader.end();
+    const lw::NightFacts f = model.finish();
+    ASSERT_EQ(f.panics.size(), 2u);
+    EXPECT_EQ(f.panics[0].count, 3u);
+    EXPECT_EQ(lw::isoText(f.panics[0].last), "2026-12-08T22:01:30");
+    EXPECT_EQ(f.panicBursts, 2u);
+    EXPECT_EQ(f.panicCount, 4u);
+    EXPECT_EQ(f.noiseBins[72], 1u);  // 6 of 24 hours into the night
 }

@@ -50,10 +50,16 @@ private:
     lw::ActivityLogReader& m_reader;
 };
 
+// A capture's first line other than comments is its magic; only the file's
+// head is looked at, so a log with no line end in sight is not read twice.
 bool isCapture(const std::string& path) {
     std::ifstream in(lw::pathFromUtf8(path), std::ios::binary);
+    std::string head(4096, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    std::istringstream lines(head);
     std::string line;
-    while (std::getline(in, line)) {
+    while (std::getline(lines, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#') continue;
         return line == lw::kCaptureMagic;
