@@ -186,6 +186,11 @@ NightFacts NightModel::finish() {
         }
     }
     if (!m_window.from && !m_started) restart(nightStart(0));
+    // Newest last, also when the log was not in time order.
+    std::stable_sort(m_facts.failures.begin(), m_facts.failures.end(),
+                     [](const FailureMark& a, const FailureMark& b) { return a.time < b.time; });
+    std::stable_sort(m_facts.panics.begin(), m_facts.panics.end(),
+                     [](const PanicMark& a, const PanicMark& b) { return a.time < b.time; });
     std::sort(m_facts.units.begin(), m_facts.units.end(),
               [](const UnitNight& a, const UnitNight& b) { return nameBefore(a.name, b.name); });
     return std::move(m_facts);

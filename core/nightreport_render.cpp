@@ -27,6 +27,8 @@ std::string dayText(LogTime t) {
 }
 
 std::string clockText(LogTime t) { return isoText(t).substr(11, 5); }
+
+constexpr std::size_t kLabelledFailures = 40;
 std::string secondsText(LogTime t) { return isoText(t).substr(11, 8); }
 
 // Latin-1 bytes as UTF-8 page text, markup characters escaped; control
@@ -273,9 +275,14 @@ void timeline(std::string& o, const NightFacts& f) {
             o += "<line x1=\"" + num(x) + "\" x2=\"" + num(x) + "\" y1=\"" + num(y + 1) +
                  "\" y2=\"" + num(y + Geometry::kLane - 1) + "\"/>";
             o += "<path d=\"M" + num(x) + ' ' + num(y + 5) + "l6 6-6 6-6-6z\"/>";
-            o += "<text x=\"" + num(left ? x - 8 : x + 8) + "\" y=\"" + num(y + 15) + "\"" +
-                 (left ? " text-anchor=\"end\"" : "") + '>' + latin1Html(m.cause) + ' ' +
-                 latin1Html(m.clock.empty() ? "?" : m.clock) + "</text></g>";
+            // Past a few dozen the labels would only hide each other; the
+            // marks keep their hover text and the list below says it all.
+            if (f.failures.size() <= kLabelledFailures) {
+                o += "<text x=\"" + num(left ? x - 8 : x + 8) + "\" y=\"" + num(y + 15) + "\"" +
+                     (left ? " text-anchor=\"end\"" : "") + '>' + latin1Html(m.cause) + ' ' +
+                     latin1Html(m.clock.empty() ? "?" : m.clock) + "</text>";
+            }
+            o += "</g>";
         }
         o += "</g>";
         y += Geometry::kLane;
@@ -344,8 +351,11 @@ void eventList(std::string& o, const NightFacts& f) {
                           (i < f.failures.size() && f.failures[i].time <= f.panics[j].time);
         std::string cls = fail ? "fail" : "panic";
         if (n++ >= kPrinted) cls += " more";
-        o += "<li class=\"" + cls + "\"><time>" +
-             secondsText(fail ? f.failures[i].time : f.panics[j].time) + "</time> ";
+        const LogTime at = fail ? f.failures[i].time : f.panics[j].time;
+        // A night needs no dates; a longer stretch does.
+        const std::string when =
+            f.to - f.from > kDay ? dayText(at).substr(4) + ' ' + secondsText(at) : secondsText(at);
+        o += "<li class=\"" + cls + "\"><time>" + when + "</time> ";
         if (fail) {
             const FailureMark& m = f.failures[i++];
             o += "<b>" + latin1Html(m.unit) + "</b> failed" + (m.interlock ? " in interlock" : "") +
