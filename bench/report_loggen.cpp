@@ -27,6 +27,7 @@ struct Event {
 
 const lw::CivilTime kStart{2026, 1, 1, 12, 0, 0, 0};
 
+// Appends records as the monitor formats them, with bus-like raw data and buffers.
 class Writer {
 public:
     explicit Writer(const std::string& path) : m_out(path, std::ios::binary) {}

@@ -156,11 +156,7 @@ TEST(ActivityLog, LineEndsAndPiecesDoNotMatter) {
         const auto bytes = got.find("\"bytes\": ");  // sizes differ by the line ends
         got.replace(bytes, got.find(',', bytes) - bytes,
                     "\"bytes\": " + std::to_string(crlf.size()));
-        auto strip = [](std::string s) {
-            const auto at = s.find("\"rawBytes\"");
-            return s.substr(0, at);
-        };
-        EXPECT_EQ(strip(got), strip(want));
+        EXPECT_EQ(got, want);
     }
 }
 
