@@ -65,5 +65,8 @@ grep -q "web board on http://127.0.0.1:" "$work/monitor.log" || { cat "$work/mon
 for t in linewarden linewarden-monitor linewarden-replay linewarden-sim linewarden-capture; do
   "$work/root/usr/bin/$t" --help | grep -qi usage || fail "$t --help"
   "$work/root/usr/bin/$t" --version | grep -qxF "$t $version" || fail "$t --version"
+  if command -v help2man >/dev/null; then
+    [ -e "$work/root/usr/share/man/man1/$t.1.gz" ] || fail "$t: no manual page"
+  fi
 done
 echo "packages: $(cd "$work" && ls ./*.deb | tr '\n' ' ')hold their files and every tool answers"
