@@ -62,7 +62,8 @@ timeout --preserve-status -s TERM 3 "$work/root/usr/bin/linewarden-monitor" \
   --config "$work/root/etc/linewarden/monitor.conf" --http 127.0.0.1:0 2>"$work/monitor.log" ||
   { cat "$work/monitor.log"; fail "monitor.conf rejected"; }
 grep -q "web board on http://127.0.0.1:" "$work/monitor.log" || { cat "$work/monitor.log"; exit 1; }
-for t in linewarden linewarden-monitor linewarden-replay linewarden-sim linewarden-capture; do
+# Every packaged program, a tool added later included.
+for t in $(ls "$work/root/usr/bin"); do
   "$work/root/usr/bin/$t" --help | grep -qi usage || fail "$t --help"
   "$work/root/usr/bin/$t" --version | grep -qxF "$t $version" || fail "$t --version"
   if command -v help2man >/dev/null; then
