@@ -71,7 +71,9 @@ struct Shell {
 
 // Keys go where the focus is, as a person's do.
 void type(const QString& text) { QTest::keyClicks(QApplication::focusWidget(), text); }
-void press(Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); }
+void press(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QTest::keyClick(QApplication::focusWidget(), key, mods);
+}
 
 // The configuration dialog as a person first meets it: the splash clicked away.
 lw::gui::Form4* openConfig(Shell& s) {
@@ -79,6 +81,14 @@ lw::gui::Form4* openConfig(Shell& s) {
     if (!QTest::qWaitForWindowActive(s.main.get())) return nullptr;
     QTest::mouseClick(s.splash()->Frame1, Qt::LeftButton, {}, QPoint(3, 3));
     return s.main->config()->isVisible() ? s.main->config() : nullptr;
+}
+
+// What a style draws a focus frame by: the focus, put there as by the keyboard.
+bool focusFrameShown(const QWidget* w) {
+    QStyleOption o;
+    o.initFrom(w);
+    return o.state.testFlag(QStyle::State_HasFocus) &&
+           o.state.testFlag(QStyle::State_KeyboardFocusChange);
 }
 
 }  // namespace
@@ -299,6 +309,55 @@ private Q_SLOTS:
         f->showDialog();  // shown again: the last answer stays
         QCOMPARE(f->Combo1->currentText(), QStringLiteral("12"));
         QCOMPARE(f->Combo2->currentText(), QStringLiteral("HUB9"));
+    }
+
+    // Neither dialog has a default button: Enter presses the focused button
+    // and nothing else.
+    void enterPressesTheFocusedButtonOnly_data() {
+        QTest::addColumn<bool>("config");  // SYSTEM CONFIGURATION, else LOGGING OPTIONS
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<bool>("keypad");
+        QTest::newRow("AUTO CONFIGURE") << true << "Command1" << false;
+        QTest::newRow("port box") << true << "Combo1" << false;
+        QTest::newRow("version box, keypad") << true << "Combo2" << true;
+        QTest::newRow("OK, keypad") << true << "Command2" << true;
+        QTest::newRow("CANCEL") << true << "Command3" << false;
+        QTest::newRow("options OK") << false << "Command1" << false;
+        QTest::newRow("options Cancel, keypad") << false << "Command2" << true;
+        QTest::newRow("options box") << false << "Check3" << false;
+    }
+    void enterPressesTheFocusedButtonOnly() {
+        QFETCH(bool, config);
+        QFETCH(QString, focus);
+        QFETCH(bool, keypad);
+        Shell s;
+        lw::gui::Form4* f = s.main->config();
+        QMdiSubWindow* dialog = f;
+        if (config) {
+            QVERIFY(openConfig(s));
+        } else {
+            s.main->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(s.main.get()));
+            s.main->viewOptions();
+            dialog = s.main->options();
+        }
+        QVERIFY(focusFrameShown(QApplication::focusWidget()));  // before any key
+        QList<QPushButton*> pressed;
+        for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
+            connect(b, &QPushButton::clicked, b, [&pressed, b] { pressed << b; });
+        }
+        auto* target = dialog->findChild<QWidget*>(focus);
+        target->setFocus(Qt::TabFocusReason);
+        press(keypad ? Qt::Key_Enter : Qt::Key_Return, keypad ? Qt::KeypadModifier : Qt::NoModifier);
+        auto* button = qobject_cast<QPushButton*>(target);
+        const QList<QPushButton*> expected = button ? QList{button} : QList<QPushButton*>();
+        QCOMPARE(pressed, expected);
+        QCOMPARE(dialog->isVisible(), !button);
+        if (!config) return;
+        // Every showing starts on AUTO CONFIGURE, its frame drawn.
+        s.main->commOptions();
+        QCOMPARE(QApplication::focusWidget(), f->Command1);
+        QVERIFY(focusFrameShown(f->Command1));
     }
 
     void aNamesProblemAtLoadDoesNotHoldUpMonitoring() {
