@@ -178,7 +178,8 @@ void Form1::startremote() {
         Timer2.start(kClockTick);
     } else {
         if (m_services.dialogs) {
-            m_services.dialogs->message(QString::fromStdString(r.error),
+            m_services.dialogs->message(QStringLiteral("The bus port %1 cannot be opened:\n%2")
+                                            .arg(portName(), m_keeper->reason()),
                                         QStringLiteral("COMMPORT INVALID"));
         }
         hide();

@@ -177,7 +177,8 @@ private Q_SLOTS:
         QCOMPARE(b.dialogs.messages.size(), std::size_t(1));
         QCOMPARE(b.dialogs.messages[0].title, QStringLiteral("COMMPORT INVALID"));
         QCOMPARE(b.dialogs.messages[0].text,
-                 QStringLiteral("Permission error while locking the device"));
+                 QStringLiteral("The bus port COM 3 (/dev/fake3) cannot be opened:\n"
+                                "Permission error while locking the device"));
         QVERIFY(!b.form->isVisible());
         QVERIFY(!b.form->Timer1.isActive());
         QVERIFY(!b.form->Timer2.isActive());
@@ -186,9 +187,13 @@ private Q_SLOTS:
         // No port chosen at all, and an empty speed: the same path.
         b.port->failOpen = false;
         b.start(0);
-        QCOMPARE(b.dialogs.messages.back().text, QStringLiteral("Invalid Port Number"));
+        QCOMPARE(b.dialogs.messages.back().text,
+                 QStringLiteral("The bus port COM 0 cannot be opened:\nInvalid Port Number"));
         b.start(1, QString());
         QCOMPARE(b.dialogs.messages.size(), std::size_t(3));
+        QCOMPARE(b.dialogs.messages.back().text,
+                 QStringLiteral("The bus port COM 1 (/dev/fake1) cannot be opened:\n"
+                                "Invalid port settings"));
         QVERIFY(!b.port->open);
     }
 

@@ -348,7 +348,8 @@ private Q_SLOTS:
         }
         auto* target = dialog->findChild<QWidget*>(focus);
         target->setFocus(Qt::TabFocusReason);
-        press(keypad ? Qt::Key_Enter : Qt::Key_Return, keypad ? Qt::KeypadModifier : Qt::NoModifier);
+        press(keypad ? Qt::Key_Enter : Qt::Key_Return,
+              keypad ? Qt::KeypadModifier : Qt::NoModifier);
         auto* button = qobject_cast<QPushButton*>(target);
         const QList<QPushButton*> expected = button ? QList{button} : QList<QPushButton*>();
         QCOMPARE(pressed, expected);
