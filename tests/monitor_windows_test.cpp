@@ -214,6 +214,24 @@ private Q_SLOTS:
         QCOMPARE(fileBytes(b.names), before);
         QCOMPARE(b.dialogs.messages.size(), std::size_t(1));
         QCOMPARE(label(b, "Label33(5)")->text(), QStringLiteral("Screen \u00e9"));
+        // A name too long for its label ends elided, whole in the tooltip
+        // and in the next rename box.
+        QLabel* l = label(b, "Label33(5)");
+        const QSize size = l->size();
+        for (const QString& name :
+             {QStringLiteral("AUDITORIUM 12 EXTENDED"), QStringLiteral("LOBBY")}) {
+            const bool elided = name.size() > 5;
+            b.dialogs.answers << name;
+            b.form->renameUnit(5);
+            QCOMPARE(l->text() == name, !elided);
+            QVERIFY(l->text().startsWith(name.left(5)));
+            QVERIFY(l->fontMetrics().horizontalAdvance(l->text()) <= l->contentsRect().width());
+            QCOMPARE(l->toolTip(), elided ? name : QString());
+            QCOMPARE(l->size(), size);
+            b.form->renameUnit(5);  // cancelled
+            QVERIFY(b.dialogs.prompts.last().endsWith(QLatin1Char('|') + name));
+        }
+        QVERIFY(fileBytes(b.names).contains("\"LOBBY\""));
     }
 
     void hotSpotRenumbersEverySecondDoubleClick() {

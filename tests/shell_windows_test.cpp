@@ -455,9 +455,10 @@ private Q_SLOTS:
         box->close();
     }
 
-    void messageBoxesLeaveRoomForTheirWholeTitle() {
+    void messageAndRenameBoxesLeaveRoomForTheirWholeTitle() {
         lw::gui::QtUserDialogs real;
-        for (const char* title : {"COMMPORT INVALID", "DETECTION ERROR", "COMMPORT LOST"}) {
+        for (const char* title :
+             {"COMMPORT INVALID", "DETECTION ERROR", "COMMPORT LOST", "CHANGE KX-40 LABEL"}) {
             int width = 0;
             int needed = 0;
             QObject scope;
@@ -471,7 +472,11 @@ private Q_SLOTS:
                 width = box->frameGeometry().width();
                 box->close();
             });
-            real.message(QStringLiteral("Invalid Port Number"), QString::fromLatin1(title));
+            if (title[0] == 'C' && title[1] == 'H') {
+                real.askText(QStringLiteral("Enter New Name"), QString::fromLatin1(title), "5");
+            } else {
+                real.message(QStringLiteral("Invalid Port Number"), QString::fromLatin1(title));
+            }
             QVERIFY2(width >= needed, qPrintable(QStringLiteral("%1: %2 of %3 px")
                                                      .arg(QLatin1String(title))
                                                      .arg(width)
