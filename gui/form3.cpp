@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMdiArea>
 #include <QPushButton>
@@ -34,6 +35,15 @@ void setCheckValue(QCheckBox* box, int value) {
 QString Form3::defaultLogpath() {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation))
         .filePath(QStringLiteral("kx40buss.txt"));
+}
+
+Result<> DefaultLogFolderSink::append(const std::string& path, std::string_view record) {
+    // Made at the first record, so a run that logs nothing leaves the home folder alone.
+    if (QString::fromStdString(path) == m_defaultPath) {
+        const QFileInfo file(m_defaultPath);
+        if (!file.dir().exists()) QDir().mkpath(file.absolutePath());
+    }
+    return m_inner->append(path, record);
 }
 
 Form3::Form3(QWidget* parent) : QMdiSubWindow(parent) {

@@ -234,6 +234,18 @@ private Q_SLOTS:
         QVERIFY(fileBytes(b.names).contains("\"LOBBY\""));
     }
 
+    void theDefaultLogFolderIsMadeWhenMissing() {
+        QTemporaryDir dir;
+        const QString desktop = dir.filePath(QStringLiteral("Desktop/kx40buss.txt"));
+        const QString chosen = dir.filePath(QStringLiteral("Chosen/kx40buss.txt"));
+        lw::gui::DefaultLogFolderSink sink(std::make_unique<lw::FileLogSink>(), desktop);
+        QVERIFY(sink.append(desktop.toStdString(), "one\r\n").ok);
+        QVERIFY(sink.append(desktop.toStdString(), "two\r\n").ok);
+        QCOMPARE(fileBytes(desktop), QByteArray("one\r\ntwo\r\n"));
+        QVERIFY(!sink.append(chosen.toStdString(), "one\r\n").ok);  // a chosen path as chosen
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("Chosen"))));
+    }
+
     void hotSpotRenumbersEverySecondDoubleClick() {
         Board b;
         b.boot();
