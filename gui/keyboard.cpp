@@ -18,8 +18,7 @@ public:
         const auto* k = static_cast<QKeyEvent*>(e);
         const bool enter = k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter;
         if (!enter || (k->modifiers() & ~Qt::KeypadModifier)) return false;
-        // A held key presses once.
-        if (!k->isAutoRepeat()) static_cast<QPushButton*>(watched)->click();
+        static_cast<QPushButton*>(watched)->click();
         return true;
     }
 };
