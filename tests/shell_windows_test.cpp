@@ -71,9 +71,7 @@ struct Shell {
 
 // Keys go where the focus is, as a person's do.
 void type(const QString& text) { QTest::keyClicks(QApplication::focusWidget(), text); }
-void press(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-    QTest::keyClick(QApplication::focusWidget(), key, mods);
-}
+void press(Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); }
 
 // The configuration dialog as a person first meets it: the splash clicked away.
 lw::gui::Form4* openConfig(Shell& s) {
@@ -87,8 +85,7 @@ lw::gui::Form4* openConfig(Shell& s) {
 bool focusFrameShown(const QWidget* w) {
     QStyleOption o;
     o.initFrom(w);
-    return o.state.testFlag(QStyle::State_HasFocus) &&
-           o.state.testFlag(QStyle::State_KeyboardFocusChange);
+    return o.state & QStyle::State_HasFocus && o.state & QStyle::State_KeyboardFocusChange;
 }
 
 }  // namespace
@@ -314,51 +311,39 @@ private Q_SLOTS:
     // Neither dialog has a default button: Enter presses the focused button
     // and nothing else.
     void enterPressesTheFocusedButtonOnly_data() {
-        QTest::addColumn<bool>("config");  // SYSTEM CONFIGURATION, else LOGGING OPTIONS
-        QTest::addColumn<QString>("focus");
-        QTest::addColumn<bool>("keypad");
-        QTest::newRow("AUTO CONFIGURE") << true << "Command1" << false;
-        QTest::newRow("port box") << true << "Combo1" << false;
-        QTest::newRow("version box, keypad") << true << "Combo2" << true;
-        QTest::newRow("OK, keypad") << true << "Command2" << true;
-        QTest::newRow("CANCEL") << true << "Command3" << false;
-        QTest::newRow("options OK") << false << "Command1" << false;
-        QTest::newRow("options Cancel, keypad") << false << "Command2" << true;
-        QTest::newRow("options box") << false << "Check3" << false;
+        QTest::addColumn<QString>("focus");  // window/control, "+" for keypad Enter
+        for (const char* f :
+             {"Form4/Command1", "Form4/Combo1", "Form4/Combo2+", "Form4/Command2+",
+              "Form4/Command3", "Form3/Command1", "Form3/Command2+", "Form3/Check3"}) {
+            QTest::newRow(f) << QString::fromLatin1(f);
+        }
     }
     void enterPressesTheFocusedButtonOnly() {
-        QFETCH(bool, config);
         QFETCH(QString, focus);
-        QFETCH(bool, keypad);
         Shell s;
-        lw::gui::Form4* f = s.main->config();
-        QMdiSubWindow* dialog = f;
-        if (config) {
-            QVERIFY(openConfig(s));
-        } else {
-            s.main->activateWindow();
-            QVERIFY(QTest::qWaitForWindowActive(s.main.get()));
-            s.main->viewOptions();
-            dialog = s.main->options();
-        }
+        s.main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(s.main.get()));
+        if (focus.startsWith(QLatin1String("Form3")))
+            s.main->viewOptions();  // the first window with keys
+        else
+            QTest::mouseClick(s.splash()->Frame1, Qt::LeftButton, {}, QPoint(3, 3));
         QVERIFY(focusFrameShown(QApplication::focusWidget()));  // before any key
-        QList<QPushButton*> pressed;
+        auto* dialog = s.main->findChild<QMdiSubWindow*>(focus.section('/', 0, 0));
+        QList<QObject*> pressed;
         for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
             connect(b, &QPushButton::clicked, b, [&pressed, b] { pressed << b; });
         }
-        auto* target = dialog->findChild<QWidget*>(focus);
+        QWidget* target = dialog->findChild<QWidget*>(focus.section('/', 1).remove('+'));
         target->setFocus(Qt::TabFocusReason);
-        press(keypad ? Qt::Key_Enter : Qt::Key_Return,
-              keypad ? Qt::KeypadModifier : Qt::NoModifier);
-        auto* button = qobject_cast<QPushButton*>(target);
-        const QList<QPushButton*> expected = button ? QList{button} : QList<QPushButton*>();
-        QCOMPARE(pressed, expected);
-        QCOMPARE(dialog->isVisible(), !button);
-        if (!config) return;
-        // Every showing starts on AUTO CONFIGURE, its frame drawn.
-        s.main->commOptions();
-        QCOMPARE(QApplication::focusWidget(), f->Command1);
-        QVERIFY(focusFrameShown(f->Command1));
+        const bool keypad = focus.endsWith('+');
+        QTest::keyClick(target, keypad ? Qt::Key_Enter : Qt::Key_Return,
+                        keypad ? Qt::KeypadModifier : Qt::NoModifier);
+        const bool button = qobject_cast<QPushButton*>(target);
+        QCOMPARE(pressed,
+                 button ? QList<QObject*>{target} : QList<QObject*>());  // and nothing else
+        s.main->commOptions();  // every showing starts on AUTO CONFIGURE, its frame drawn
+        QCOMPARE(QApplication::focusWidget(), s.main->config()->Command1);
+        QVERIFY(focusFrameShown(s.main->config()->Command1));
     }
 
     void aNamesProblemAtLoadDoesNotHoldUpMonitoring() {
@@ -472,11 +457,10 @@ private Q_SLOTS:
                 width = box->frameGeometry().width();
                 box->close();
             });
-            if (title[0] == 'C' && title[1] == 'H') {
-                real.askText(QStringLiteral("Enter New Name"), QString::fromLatin1(title), "5");
-            } else {
+            if (title[1] == 'H')
+                real.askText(QStringLiteral("New"), QLatin1String(title), "5");
+            else
                 real.message(QStringLiteral("Invalid Port Number"), QString::fromLatin1(title));
-            }
             QVERIFY2(width >= needed, qPrintable(QStringLiteral("%1: %2 of %3 px")
                                                      .arg(QLatin1String(title))
                                                      .arg(width)

@@ -3,7 +3,6 @@
 #include <QMdiArea>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <algorithm>
 #include <deque>
 #include <memory>
 
@@ -33,8 +32,8 @@ public:
     explicit FakeSerial(std::shared_ptr<Shared> s) : m(std::move(s)) {}
 
     lw::Result<> setCommPort(int n) override {
-        m->number = std::max(n, 0);
         if (n < 1) return lw::Result<>::failure("Invalid Port Number");
+        m->number = n;
         return {};
     }
     lw::Result<> setSettings(const std::string& t) override {
@@ -125,9 +124,6 @@ struct Board {
         s.sink = std::move(k);
         s.dialogs = real ? real : &dialogs;
         s.namesPath = names;
-        s.portDevice = [p = port] {
-            return p->number ? QStringLiteral("/dev/fake%1").arg(p->number) : QString();
-        };
         form = new lw::gui::Form1(*raw, *options, std::move(s));
         area.addSubWindow(form);
         area.show();
