@@ -8,8 +8,8 @@
 #include "gui/alertbeeper.h"
 #include "gui/form3.h"
 #include "gui/frmmain.h"
-#include "platform/localtime.h"
 #include "serial/commport.h"
+#include "platform/localtime.h"
 
 namespace lw::gui {
 
