@@ -6,6 +6,7 @@
 
 #include "core/reports.h"
 #include "gui/alertbeeper.h"
+#include "gui/form3.h"
 #include "gui/frmmain.h"
 #include "serial/commport.h"
 #include "platform/localtime.h"
@@ -32,7 +33,8 @@ AppRoot::AppRoot() {
         board.port = std::move(port);
         board.time = std::make_unique<LocalTime>();
         board.beeper = std::make_unique<AlertBeeper>();
-        board.sink = std::make_unique<FileLogSink>();
+        board.sink = std::make_unique<DefaultLogFolderSink>(std::make_unique<FileLogSink>(),
+                                                            Form3::defaultLogpath());
         board.dialogs = &m_dialogs;
         board.namesPath = defaultNamesPath();
         return board;

@@ -24,6 +24,16 @@ void setText(QLabel* l, const QString& text) {
     if (l->text() != text) l->setText(text);
 }
 
+// A name wider than its label ends in an ellipsis, with the whole name as
+// its tooltip; the label keeps its size.
+void setName(QLabel* l, const QString& name) {
+    if (l->text() == name || l->toolTip() == name) return;
+    const QString shown =
+        l->fontMetrics().elidedText(name, Qt::ElideRight, l->contentsRect().width());
+    l->setText(shown);
+    l->setToolTip(shown == name ? QString() : name);
+}
+
 void setTextColour(QLabel* l, const QColor& c) {
     QPalette p = l->palette();
     if (p.color(QPalette::WindowText) == c) return;
@@ -178,7 +188,8 @@ void Form1::startremote() {
         Timer2.start(kClockTick);
     } else {
         if (m_services.dialogs) {
-            m_services.dialogs->message(QString::fromStdString(r.error),
+            m_services.dialogs->message(QStringLiteral("The bus port %1 cannot be opened:\n%2")
+                                            .arg(portName(), m_keeper->reason()),
                                         QStringLiteral("COMMPORT INVALID"));
         }
         hide();
@@ -312,7 +323,7 @@ void Form1::paint() {
 
 void Form1::showNames() {
     const UnitBoard& b = m_session->board();
-    for (int i = 0; i < kSlots; ++i) setText(Label33[i], latin1(b.slots[i].name));
+    for (int i = 0; i < kSlots; ++i) setName(Label33[i], latin1(b.slots[i].name));
 }
 
 void Form1::namesProblem(const std::string& error) {
@@ -324,9 +335,9 @@ void Form1::namesProblem(const std::string& error) {
 
 void Form1::renameUnit(int slot) {
     if (slot < 1 || slot > kSlots || !m_services.dialogs) return;
-    const QString answer = m_services.dialogs->askText(QStringLiteral("Enter New Name"),
-                                                       QStringLiteral("CHANGE KX-40 LABEL"),
-                                                       Label33[slot - 1]->text());
+    const QString answer = m_services.dialogs->askText(
+        QStringLiteral("Enter New Name"), QStringLiteral("CHANGE KX-40 LABEL"),
+        latin1(m_session->board().slots[slot - 1].name));
     UnitNames captions = namesOf(m_session->board());
     const QByteArray utf8 = answer.toUtf8();
     const RenameResult r = lw::renameUnit(m_services.namesPath.toStdString(), captions, slot,

@@ -3,11 +3,13 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMdiArea>
 #include <QPushButton>
 #include <QStandardPaths>
 
+#include "gui/keyboard.h"
 #include "gui/twips.h"
 
 namespace lw::gui {
@@ -35,6 +37,15 @@ QString Form3::defaultLogpath() {
         .filePath(QStringLiteral("kx40buss.txt"));
 }
 
+Result<> DefaultLogFolderSink::append(const std::string& path, std::string_view record) {
+    // Made at the first record, so a run that logs nothing leaves the home folder alone.
+    if (QString::fromStdString(path) == m_defaultPath) {
+        const QFileInfo file(m_defaultPath);
+        if (!file.dir().exists()) QDir().mkpath(file.absolutePath());
+    }
+    return m_inner->append(path, record);
+}
+
 Form3::Form3(QWidget* parent) : QMdiSubWindow(parent) {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("LOGGING OPTIONS"));
@@ -59,10 +70,7 @@ Form3::Form3(QWidget* parent) : QMdiSubWindow(parent) {
                      240, 2865, 1575, 540, controlFont("Arial", 14.25));
     Command1 = place(new QPushButton(QStringLiteral("&OK"), client), QStringLiteral("Command1"),
                      1860, 2865, 1605, 540, controlFont("MS Sans Serif", 13.5));
-    for (QPushButton* b : {Command1, Command2}) {
-        b->setAutoDefault(false);
-        b->setDefault(false);
-    }
+    for (QPushButton* b : {Command1, Command2}) pressOnEnter(b);
     // Tab order: the three boxes, then OK, then Cancel.
     setTabOrder(Check1, Check2);
     setTabOrder(Check2, Check3);
@@ -100,6 +108,9 @@ void Form3::openDialog() {
     activateWindow();
     raise();
     if (mdiArea()) mdiArea()->setActiveSubWindow(this);
+    // The control that last had the focus here keeps it, its frame drawn.
+    QWidget* last = widget()->focusWidget();
+    focusForKeys(last ? last : Check1);
     snapshot = LogOptionsSnapshot::of(logOptions());
 }
 

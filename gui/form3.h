@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QMdiSubWindow>
+#include <memory>
 
 #include "core/logoptions.h"
+#include "core/reports.h"
 
 class QCheckBox;
 class QLabel;
@@ -45,6 +47,20 @@ protected:
 
 private:
     void holdSize();
+};
+
+// Appends through `inner`, first making the folder of the default log path
+// when it is missing: a fresh account may have no desktop folder. A path the
+// user chose is used as chosen, and its failure told as any other.
+class DefaultLogFolderSink final : public LogSink {
+public:
+    DefaultLogFolderSink(std::unique_ptr<LogSink> inner, QString defaultPath)
+        : m_inner(std::move(inner)), m_defaultPath(std::move(defaultPath)) {}
+    Result<> append(const std::string& path, std::string_view record) override;
+
+private:
+    std::unique_ptr<LogSink> m_inner;
+    QString m_defaultPath;
 };
 
 int checkValue(const QCheckBox* box);

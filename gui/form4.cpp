@@ -10,6 +10,7 @@
 
 #include "core/busprotocol.h"
 #include "gui/form5.h"
+#include "gui/keyboard.h"
 #include "gui/twips.h"
 
 namespace lw::gui {
@@ -61,10 +62,7 @@ Form4::Form4(Form5& progress, QWidget* parent) : QMdiSubWindow(parent), m_progre
     Label1->setFont(controlFont("Arial", 15.75));
     Command1 = new QPushButton(QStringLiteral("&AUTO CONFIGURE "), c);
     put(Command1, "Command1", 180, 2790, 4005, 645);
-    for (QPushButton* b : {Command1, Command2, Command3}) {
-        b->setAutoDefault(false);
-        b->setDefault(false);
-    }
+    for (QPushButton* b : {Command1, Command2, Command3}) pressOnEnter(b);
     // Four thin lines part the manual choice from the automatic one.
     const int lines[4][4] = {
         {60, 2430, 1800, 15}, {2460, 2430, 1740, 15}, {60, 1530, 4140, 15}, {60, 3480, 4140, 15}};
@@ -95,7 +93,6 @@ Form4::Form4(Form5& progress, QWidget* parent) : QMdiSubWindow(parent), m_progre
 }
 
 void Form4::showDialog() {
-    const bool firstShow = !m_loaded;
     if (!m_loaded) {
         m_loaded = true;
         resize(twips(4365, this), twips(3960, this));
@@ -104,8 +101,9 @@ void Form4::showDialog() {
     if (mdiArea()) mdiArea()->setActiveSubWindow(this);
     activateWindow();
     raise();
-    // Keys work without a click: the first control of the tab order.
-    if (firstShow) Command1->setFocus(Qt::TabFocusReason);
+    // Keys work without a click, from the first control of the tab order,
+    // whichever control had the focus when the dialog went.
+    focusForKeys(Command1);
 }
 
 QString Form4::portChoice() const { return Combo1->currentText(); }

@@ -3,16 +3,26 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStyle>
 
 namespace lw::gui {
 
-void fitTitle(QMessageBox& box) {
-    // The frame's title bar also holds an icon and two or three buttons.
+namespace {
+
+// The width a window manager needs for the whole title: the frame's title
+// bar also holds an icon and two or three buttons.
+int titleWidth(const QWidget& box) {
     const QFontMetrics fm(box.font());
     const int buttons = 6 * box.style()->pixelMetric(QStyle::PM_TitleBarHeight);
-    const int want = fm.horizontalAdvance(box.windowTitle()) * 5 / 4 + buttons;
+    return fm.horizontalAdvance(box.windowTitle()) * 5 / 4 + buttons;
+}
+
+}  // namespace
+
+void fitTitle(QMessageBox& box) {
+    const int want = titleWidth(box);
     auto* grid = qobject_cast<QGridLayout*>(box.layout());
     if (!grid) return;
     grid->addItem(new QSpacerItem(want, 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
@@ -46,10 +56,13 @@ void QtUserDialogs::updateNotice(const QString& text, const QString& title) {
 
 QString QtUserDialogs::askText(const QString& prompt, const QString& title,
                                const QString& defaultAnswer) {
-    bool ok = false;
-    const QString answer =
-        QInputDialog::getText(m_parent, title, prompt, QLineEdit::Normal, defaultAnswer, &ok);
-    return ok ? answer : QString();
+    QInputDialog box(m_parent);
+    box.setWindowTitle(title);
+    box.setLabelText(prompt);
+    box.setTextValue(defaultAnswer);
+    // The box sizes itself to its controls when shown; the entry field holds it open.
+    if (auto* entry = box.findChild<QLineEdit*>()) entry->setMinimumWidth(titleWidth(box));
+    return box.exec() == QDialog::Accepted ? box.textValue() : QString();
 }
 
 QString QtUserDialogs::askSaveFile(const QString& initial, const QString& filter) {

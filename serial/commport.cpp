@@ -60,11 +60,14 @@ Result<> CommPort::setCommPort(int n) {
     if (n < kMinPortNumber || n > kMaxPortNumber) {
         m_numberValid = false;
         m_number = n;
+        m_device.clear();  // no device stands for it
         return Result<>::failure("Invalid Port Number");
     }
     if (m_port.isOpen()) return Result<>::failure("Port already open");
     m_number = n;
     m_numberValid = true;
+    // Named from here on, so that a failure before the open names this device.
+    m_device = m_resolve(n);
     return {};
 }
 

@@ -150,7 +150,9 @@ private Q_SLOTS:
         QVERIFY(!m_port->portOpen());
         // A rejected line format leaves the one before: a port opens at
         // 9600,n,8,1 until told otherwise, as the detection's scan relies on.
+        QVERIFY(m_port->device().isEmpty());  // no device for a bad number
         QVERIFY(m_port->setCommPort(1).ok);
+        QCOMPARE(m_port->device(), m_device);  // named before the open, for its failure
         QVERIFY(m_port->setPortOpen(true).ok);
         QVERIFY(m_port->portOpen());
     }

@@ -177,7 +177,8 @@ private Q_SLOTS:
         QCOMPARE(b.dialogs.messages.size(), std::size_t(1));
         QCOMPARE(b.dialogs.messages[0].title, QStringLiteral("COMMPORT INVALID"));
         QCOMPARE(b.dialogs.messages[0].text,
-                 QStringLiteral("Permission error while locking the device"));
+                 QStringLiteral("The bus port COM 3 cannot be opened:\n"
+                                "Permission error while locking the device"));
         QVERIFY(!b.form->isVisible());
         QVERIFY(!b.form->Timer1.isActive());
         QVERIFY(!b.form->Timer2.isActive());
@@ -186,7 +187,8 @@ private Q_SLOTS:
         // No port chosen at all, and an empty speed: the same path.
         b.port->failOpen = false;
         b.start(0);
-        QCOMPARE(b.dialogs.messages.back().text, QStringLiteral("Invalid Port Number"));
+        QCOMPARE(b.dialogs.messages.back().text,
+                 QStringLiteral("The bus port COM 0 cannot be opened:\nInvalid Port Number"));
         b.start(1, QString());
         QCOMPARE(b.dialogs.messages.size(), std::size_t(3));
         QVERIFY(!b.port->open);
@@ -209,6 +211,26 @@ private Q_SLOTS:
         QCOMPARE(fileBytes(b.names), before);
         QCOMPARE(b.dialogs.messages.size(), std::size_t(1));
         QCOMPARE(label(b, "Label33(5)")->text(), QStringLiteral("Screen \u00e9"));
+        // A long name ends elided in its label, whole in the tooltip and the next rename box.
+        const QString name = QStringLiteral("AUDITORIUM 12 EXTENDED");
+        b.dialogs.answers << name;
+        b.form->renameUnit(5);
+        b.form->renameUnit(5);  // cancelled
+        QLabel* l = label(b, "Label33(5)");
+        QVERIFY(l->text().startsWith(name.left(7)) &&
+                l->fontMetrics().horizontalAdvance(l->text()) <= l->contentsRect().width());
+        QCOMPARE(l->toolTip(), name);
+        QVERIFY(b.dialogs.prompts.last().endsWith(name));
+    }
+
+    void theDefaultLogFolderIsMadeWhenMissing() {
+        QTemporaryDir dir;
+        const QString desktop = dir.filePath(QStringLiteral("Desktop/kx40buss.txt"));
+        lw::gui::DefaultLogFolderSink sink(std::make_unique<lw::FileLogSink>(), desktop);
+        QVERIFY(sink.append(desktop.toStdString(), "one\r\n").ok);
+        QCOMPARE(fileBytes(desktop), QByteArray("one\r\n"));
+        // A path the user chose is used as chosen.
+        QVERIFY(!sink.append(dir.filePath(QStringLiteral("Chosen/log.txt")).toStdString(), "").ok);
     }
 
     void hotSpotRenumbersEverySecondDoubleClick() {

@@ -81,6 +81,13 @@ lw::gui::Form4* openConfig(Shell& s) {
     return s.main->config()->isVisible() ? s.main->config() : nullptr;
 }
 
+// What a style draws a focus frame by: the focus, put there as by the keyboard.
+bool focusFrameShown(const QWidget* w) {
+    QStyleOption o;
+    o.initFrom(w);
+    return o.state & QStyle::State_HasFocus && o.state & QStyle::State_KeyboardFocusChange;
+}
+
 }  // namespace
 
 class ShellWindowsTest : public QObject {
@@ -301,6 +308,44 @@ private Q_SLOTS:
         QCOMPARE(f->Combo2->currentText(), QStringLiteral("HUB9"));
     }
 
+    // Neither dialog has a default button: Enter presses the focused button
+    // and nothing else.
+    void enterPressesTheFocusedButtonOnly_data() {
+        QTest::addColumn<QString>("focus");  // window/control, "+" for keypad Enter
+        for (const char* f :
+             {"Form4/Command1", "Form4/Combo1", "Form4/Combo2+", "Form4/Command2+",
+              "Form4/Command3", "Form3/Command1", "Form3/Command2+", "Form3/Check3"}) {
+            QTest::newRow(f) << QString::fromLatin1(f);
+        }
+    }
+    void enterPressesTheFocusedButtonOnly() {
+        QFETCH(QString, focus);
+        Shell s;
+        s.main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(s.main.get()));
+        if (focus.startsWith(QLatin1String("Form3")))
+            s.main->viewOptions();  // the first window with keys
+        else
+            QTest::mouseClick(s.splash()->Frame1, Qt::LeftButton, {}, QPoint(3, 3));
+        QVERIFY(focusFrameShown(QApplication::focusWidget()));  // before any key
+        auto* dialog = s.main->findChild<QMdiSubWindow*>(focus.section('/', 0, 0));
+        QList<QObject*> pressed;
+        for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
+            connect(b, &QPushButton::clicked, b, [&pressed, b] { pressed << b; });
+        }
+        QWidget* target = dialog->findChild<QWidget*>(focus.section('/', 1).remove('+'));
+        target->setFocus(Qt::TabFocusReason);
+        const bool keypad = focus.endsWith('+');
+        QTest::keyClick(target, keypad ? Qt::Key_Enter : Qt::Key_Return,
+                        keypad ? Qt::KeypadModifier : Qt::NoModifier);
+        const bool button = qobject_cast<QPushButton*>(target);
+        QCOMPARE(pressed,
+                 button ? QList<QObject*>{target} : QList<QObject*>());  // and nothing else
+        s.main->commOptions();  // every showing starts on AUTO CONFIGURE, its frame drawn
+        QCOMPARE(QApplication::focusWidget(), s.main->config()->Command1);
+        QVERIFY(focusFrameShown(s.main->config()->Command1));
+    }
+
     void aNamesProblemAtLoadDoesNotHoldUpMonitoring() {
         Shell s;
         // The names file cannot be read or written: it is a folder.
@@ -395,9 +440,10 @@ private Q_SLOTS:
         box->close();
     }
 
-    void messageBoxesLeaveRoomForTheirWholeTitle() {
+    void messageAndRenameBoxesLeaveRoomForTheirWholeTitle() {
         lw::gui::QtUserDialogs real;
-        for (const char* title : {"COMMPORT INVALID", "DETECTION ERROR", "COMMPORT LOST"}) {
+        for (const char* title :
+             {"COMMPORT INVALID", "DETECTION ERROR", "COMMPORT LOST", "CHANGE KX-40 LABEL"}) {
             int width = 0;
             int needed = 0;
             QObject scope;
@@ -411,7 +457,10 @@ private Q_SLOTS:
                 width = box->frameGeometry().width();
                 box->close();
             });
-            real.message(QStringLiteral("Invalid Port Number"), QString::fromLatin1(title));
+            if (title[1] == 'H')
+                real.askText(QStringLiteral("New"), QLatin1String(title), "5");
+            else
+                real.message(QStringLiteral("Invalid Port Number"), QString::fromLatin1(title));
             QVERIFY2(width >= needed, qPrintable(QStringLiteral("%1: %2 of %3 px")
                                                      .arg(QLatin1String(title))
                                                      .arg(width)
