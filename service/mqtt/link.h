@@ -31,19 +31,19 @@ struct Endpoint {
 std::string where(const Endpoint& e);
 
 struct LinkSettings {
-    Endpoint broker;
-    std::string clientId;
+    Endpoint broker{};
+    std::string clientId{};
     // False: the broker keeps the session (subscriptions, QoS 1 messages for
     // it) while the link is away, under clientId.
     bool cleanSession = true;
-    std::optional<Credentials> credentials;
-    std::string cafile;  // TLS when not empty
+    std::optional<Credentials> credentials{};
+    std::string cafile{};  // TLS when not empty
     struct Will {
         std::string topic;
         std::string payload;
         bool retain = true;
     };
-    std::optional<Will> will;
+    std::optional<Will> will{};
 };
 
 // What the link reports, each on the link's own thread.
