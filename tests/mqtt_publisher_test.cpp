@@ -158,9 +158,8 @@ TEST_F(MqttBrokerTest, RetainedTopicsRecordsInOrderAndACleanStop) {
     const auto online = lwtest::retainedNow(broker(), "lwtest/booth1/online", 1);
     ASSERT_EQ(online.size(), 1u);
     EXPECT_EQ(online[0].payload, "0");
-    EXPECT_TRUE(
-        waitUntil([&] { return broker().countInLog("Client lwtest/booth1 disconnected.") == 1; },
-                  3000))
+    EXPECT_TRUE(waitUntil(
+        [&] { return broker().countInLog("Client lwtest/booth1 disconnected.") == 1; }, 3000))
         << broker().log().toStdString();
 
     // Publishing only: the broker never got a subscription from the service.
@@ -308,8 +307,8 @@ TEST_F(MqttBrokerTest, AWrongPasswordIsToldOnceAndTheRightOneAccepted) {
     s.credentialsFile = writeFile("wrong.cred", "booth4\nwrong horse\n");
     ASSERT_TRUE(startPublisher(s).ok);
     // Refused again after the first back-off, and told once.
-    ASSERT_TRUE(waitUntil(
-        [&] { return broker().countInLog("disconnected, not authorised.") >= 2; }, 5000))
+    ASSERT_TRUE(
+        waitUntil([&] { return broker().countInLog("disconnected, not authorised.") >= 2; }, 5000))
         << broker().log().toStdString();
     EXPECT_FALSE(publisher().stats().connected);
     publisher().stop();
@@ -375,17 +374,16 @@ TEST_F(MqttBrokerTest, TheLinkSubscribesOnAPersistentSession) {
         EXPECT_TRUE(link.ok) << link.error;
         return std::move(link.value);
     };
-    auto writer = lw::mqtt::Link::create({.broker = {"127.0.0.1", broker().port()},
-                                          .clientId = "lwtest-writer"},
-                                         {});
+    auto writer = lw::mqtt::Link::create(
+        {.broker = {"127.0.0.1", broker().port()}, .clientId = "lwtest-writer"}, {});
     ASSERT_TRUE(writer.ok);
     writer.value->open();
 
     auto reader = hub();
     reader->subscribe("lwtest/+/record");
     reader->open();
-    ASSERT_TRUE(waitUntil([&] { return reader->isConnected() && writer.value->isConnected(); },
-                          5000));
+    ASSERT_TRUE(
+        waitUntil([&] { return reader->isConnected() && writer.value->isConnected(); }, 5000));
     ASSERT_TRUE(waitUntil(
         [&] { return broker().countInLog("Received SUBSCRIBE from lwtest-hub") == 1; }, 5000));
     const std::string bytes("r1\0\xff", 4);

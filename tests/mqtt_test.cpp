@@ -197,9 +197,10 @@ TEST(MqttReconnectPolicy, ClosingFromEveryState) {
 namespace {
 
 lw::Colour colour(const std::string& name) {
-    static const std::map<std::string, lw::Colour> names = {
-        {"black", lw::colours::black}, {"red", lw::colours::red},
-        {"green", lw::colours::green}, {"yellow", lw::colours::yellow}};
+    static const std::map<std::string, lw::Colour> names = {{"black", lw::colours::black},
+                                                            {"red", lw::colours::red},
+                                                            {"green", lw::colours::green},
+                                                            {"yellow", lw::colours::yellow}};
     return names.at(name);
 }
 
@@ -251,6 +252,7 @@ std::string lookAt(const std::string& steps) {
 TEST(MqttPayloads, RetainedTopicsAsTheBoardChanges) {
     const std::string dir = LW_SOURCE_DIR "/tests/data/mqtt/";
     const std::string got = lookAt(lwtest::slurp(dir + "board.steps"));
-    if (std::getenv("LW_UPDATE_GOLDEN")) std::ofstream(dir + "board.expected", std::ios::binary) << got;
+    if (std::getenv("LW_UPDATE_GOLDEN"))
+        std::ofstream(dir + "board.expected", std::ios::binary) << got;
     EXPECT_EQ(got, lwtest::slurp(dir + "board.expected"));
 }

@@ -38,8 +38,9 @@ Result<std::unique_ptr<Link>> Link::create(LinkSettings settings, LinkEvents eve
     const LinkSettings& s = link->m_settings;
     int rc = MOSQ_ERR_SUCCESS;
     if (s.will) {
-        rc = mosquitto_will_set(mosq, s.will->topic.c_str(), static_cast<int>(s.will->payload.size()),
-                                s.will->payload.data(), 1, s.will->retain);
+        rc = mosquitto_will_set(mosq, s.will->topic.c_str(),
+                                static_cast<int>(s.will->payload.size()), s.will->payload.data(), 1,
+                                s.will->retain);
     }
     if (rc == MOSQ_ERR_SUCCESS && s.credentials) {
         rc = mosquitto_username_pw_set(mosq, s.credentials->user.c_str(),
@@ -115,24 +116,25 @@ Link::Handed Link::publish(const std::string& topic, std::string_view payload, b
                                      static_cast<int>(payload.size()), payload.data(), qos, retain);
     const int err = errno;
     switch (rc) {
-    case MOSQ_ERR_SUCCESS:
-        h.how = Handed::How::Sent;
-        break;
-    case MOSQ_ERR_NO_CONN:
-    case MOSQ_ERR_CONN_LOST:
-    case MOSQ_ERR_ERRNO:
-        // The library keeps a QoS 1 message it has queued even when the
-        // connection failed under it, and sends it again after reconnecting.
-        h.how = Handed::How::Kept;
-        h.why = reason(rc, err);
-        // Handled once the caller is done handing over.
-        QMetaObject::invokeMethod(
-            this, [this, why = h.why] { handle(LinkEvent::Failed, why); }, Qt::QueuedConnection);
-        break;
-    default:
-        h.how = Handed::How::Refused;
-        h.why = mosquitto_strerror(rc);
-        return h;
+        case MOSQ_ERR_SUCCESS:
+            h.how = Handed::How::Sent;
+            break;
+        case MOSQ_ERR_NO_CONN:
+        case MOSQ_ERR_CONN_LOST:
+        case MOSQ_ERR_ERRNO:
+            // The library keeps a QoS 1 message it has queued even when the
+            // connection failed under it, and sends it again after reconnecting.
+            h.how = Handed::How::Kept;
+            h.why = reason(rc, err);
+            // Handled once the caller is done handing over.
+            QMetaObject::invokeMethod(
+                this, [this, why = h.why] { handle(LinkEvent::Failed, why); },
+                Qt::QueuedConnection);
+            break;
+        default:
+            h.how = Handed::How::Refused;
+            h.why = mosquitto_strerror(rc);
+            return h;
     }
     ++m_unacknowledged;
     watchSocket();
@@ -148,39 +150,40 @@ void Link::handle(LinkEvent event, std::string_view why) {
     if (step->timer.count() > 0) m_timer->start(step->timer);
 
     switch (step->state) {
-    case LinkState::Connecting:
-        attempt(before == LinkState::Idle);
-        return;
-    case LinkState::Connected:
-        if (step->say != LinkStep::Say::Connected) {
-            checkKeepalive();
+        case LinkState::Connecting:
+            attempt(before == LinkState::Idle);
             return;
-        }
-        for (const auto& [filter, qos] : m_subscriptions) {
-            mosquitto_subscribe(m_mosq, nullptr, filter.c_str(), qos);
-        }
-        watchSocket();
-        if (m_events.connected) m_events.connected();
-        return;
-    case LinkState::Waiting:
-        dropSocket();
-        if (step->say == LinkStep::Say::Lost && m_events.lost) m_events.lost(std::string(why));
-        if (step->say == LinkStep::Say::Unreachable && m_events.unreachable) {
-            m_events.unreachable(std::string(why));
-        }
-        return;
-    case LinkState::Closing:
-        mosquitto_disconnect(m_mosq);
-        watchSocket();
-        // Nothing left to write: the DISCONNECT is out.
-        if (!m_write || !m_write->isEnabled()) handle(LinkEvent::Gone);
-        return;
-    case LinkState::Closed:
-        destroyClient();
-        if (m_events.closed) QMetaObject::invokeMethod(this, m_events.closed, Qt::QueuedConnection);
-        return;
-    case LinkState::Idle:
-        return;
+        case LinkState::Connected:
+            if (step->say != LinkStep::Say::Connected) {
+                checkKeepalive();
+                return;
+            }
+            for (const auto& [filter, qos] : m_subscriptions) {
+                mosquitto_subscribe(m_mosq, nullptr, filter.c_str(), qos);
+            }
+            watchSocket();
+            if (m_events.connected) m_events.connected();
+            return;
+        case LinkState::Waiting:
+            dropSocket();
+            if (step->say == LinkStep::Say::Lost && m_events.lost) m_events.lost(std::string(why));
+            if (step->say == LinkStep::Say::Unreachable && m_events.unreachable) {
+                m_events.unreachable(std::string(why));
+            }
+            return;
+        case LinkState::Closing:
+            mosquitto_disconnect(m_mosq);
+            watchSocket();
+            // Nothing left to write: the DISCONNECT is out.
+            if (!m_write || !m_write->isEnabled()) handle(LinkEvent::Gone);
+            return;
+        case LinkState::Closed:
+            destroyClient();
+            if (m_events.closed)
+                QMetaObject::invokeMethod(this, m_events.closed, Qt::QueuedConnection);
+            return;
+        case LinkState::Idle:
+            return;
     }
 }
 

@@ -105,8 +105,8 @@ private:
     ReconnectPolicy m_policy;
     std::vector<std::pair<std::string, int>> m_subscriptions;
     std::size_t m_unacknowledged = 0;
-    std::string m_refusal;     // the broker's CONNACK refusal, until handled
-    std::string m_libError;    // the library's last logged error (TLS)
+    std::string m_refusal;   // the broker's CONNACK refusal, until handled
+    std::string m_libError;  // the library's last logged error (TLS)
 
     qintptr m_fd = -1;
     QSocketNotifier* m_read = nullptr;

@@ -101,7 +101,7 @@ public:
     // True when no turn of the publisher's thread is pending yet: the caller
     // then posts one. The next take() ends the turn.
     bool claimTurn();
-    void resendRetained();     // every slot that has a payload goes out again
+    void resendRetained();  // every slot that has a payload goes out again
     void countDelivered();
     void setConnected(bool connected);
     std::size_t recordsWaiting() const;

@@ -47,34 +47,34 @@ std::optional<LinkStep> ReconnectPolicy::on(LinkEvent event, std::chrono::millis
 
     LinkStep step{m_state};
     switch (m_state) {
-    case S::Connecting:
-        step.timer = kConnectTimeout;
-        break;
-    case S::Connected:
-        step.timer = kKeepaliveCheck;
-        if (from == S::Connecting) {
-            step.say = LinkStep::Say::Connected;
-            m_upSince = now;
-            m_told.clear();
-        }
-        break;
-    case S::Waiting:
-        if (from == S::Connected) {
-            if (now - m_upSince >= kSteadyConnection) m_backoff = kFirstRetry;
-            step.say = LinkStep::Say::Lost;
-        } else if (why != m_told) {
-            step.say = LinkStep::Say::Unreachable;
-            m_told = why;
-        }
-        step.timer = m_backoff;
-        m_backoff = std::min(m_backoff * 2, kLongestRetry);
-        break;
-    case S::Closing:
-        step.timer = kCloseWait;
-        break;
-    case S::Idle:
-    case S::Closed:
-        break;
+        case S::Connecting:
+            step.timer = kConnectTimeout;
+            break;
+        case S::Connected:
+            step.timer = kKeepaliveCheck;
+            if (from == S::Connecting) {
+                step.say = LinkStep::Say::Connected;
+                m_upSince = now;
+                m_told.clear();
+            }
+            break;
+        case S::Waiting:
+            if (from == S::Connected) {
+                if (now - m_upSince >= kSteadyConnection) m_backoff = kFirstRetry;
+                step.say = LinkStep::Say::Lost;
+            } else if (why != m_told) {
+                step.say = LinkStep::Say::Unreachable;
+                m_told = why;
+            }
+            step.timer = m_backoff;
+            m_backoff = std::min(m_backoff * 2, kLongestRetry);
+            break;
+        case S::Closing:
+            step.timer = kCloseWait;
+            break;
+        case S::Idle:
+        case S::Closed:
+            break;
     }
     return step;
 }

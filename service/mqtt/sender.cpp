@@ -56,7 +56,8 @@ void Sender::send() {
     tellDrops(b.dropped, up && b.caughtUp);
     if (!up) return;
 
-    for (const RetainedUpdate& r : b.retained) m_link->publish(m_topics.slot(r.slot), r.payload, true);
+    for (const RetainedUpdate& r : b.retained)
+        m_link->publish(m_topics.slot(r.slot), r.payload, true);
     std::size_t handed = 0;
     while (handed < b.records.size()) {
         const Link::Handed h = m_link->publish(m_topics.record(), b.records[handed++], false);

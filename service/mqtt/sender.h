@@ -67,7 +67,7 @@ private:
     Link* m_link = nullptr;
     QTimer* m_grace;
     Phase m_phase = Phase::Publishing;
-    std::set<int> m_recordMids;  // records handed over, not yet acknowledged
+    std::set<int> m_recordMids;     // records handed over, not yet acknowledged
     std::uint64_t m_dropsTold = 0;  // drops counted in a line already
     bool m_fullTold = false;        // "the queue is full" said for the drops since
 };

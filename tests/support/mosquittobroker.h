@@ -61,7 +61,8 @@ inline bool waitUntil(const std::function<bool()>& done, int ms) {
     t.start();
     while (!done()) {
         if (t.elapsed() > ms) return false;
-        if (QCoreApplication::instance()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(20);
     }
     return true;
