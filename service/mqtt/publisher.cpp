@@ -80,7 +80,7 @@ void Publisher::record(std::string_view text) {
 }
 
 void Publisher::giveTurn() {
-    QMetaObject::invokeMethod(m_sender, &Sender::send, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_sender, &Sender::sendWaiting, Qt::QueuedConnection);
 }
 
 }  // namespace lw::mqtt
