@@ -57,10 +57,11 @@ int main(int argc, char** argv) {
         }
         lw::mqtt::Publisher* p = mqtt.get();
         QObject::connect(&service, &MonitorService::ticked, &service, [&service, p] {
-            p->board(service.session().board(), lw::PortKeeper::stateText(service.portState()));
+            p->publishBoard(service.session().board(),
+                            lw::PortKeeper::stateText(service.portState()));
         });
         QObject::connect(&service, &MonitorService::recordAdded, &service,
-                         [p](const ServiceRecord& r) { p->record(r.text); });
+                         [p](const ServiceRecord& r) { p->publishRecord(r.text); });
         QObject::connect(&service, &MonitorService::stopped, &service, [p] { p->stop(); });
     }
 

@@ -120,8 +120,8 @@ TEST_F(MqttBrokerTest, RetainedTopicsRecordsInOrderAndACleanStop) {
     ASSERT_TRUE(startPublisher(settings("booth1")).ok);
     lw::UnitBoard board;
     board.slot(3).status = "SHOW RUN";
-    publisher().board(board, "open");
-    for (int i = 0; i < 300; ++i) publisher().record(record(i));
+    publisher().publishBoard(board, "open");
+    for (int i = 0; i < 300; ++i) publisher().publishRecord(record(i));
 
     ASSERT_TRUE(readerGot("lwtest/booth1/record", record(299))) << journal();
     EXPECT_EQ(payloads(reader().on("lwtest/booth1/record")), records(0, 300));
@@ -131,10 +131,10 @@ TEST_F(MqttBrokerTest, RetainedTopicsRecordsInOrderAndACleanStop) {
     // A change goes out once; an unchanged board publishes nothing more
     // (unit 4 comes after, so unit 3 has had its chance).
     board.slot(3).status = "HELP ME";
-    publisher().board(board, "open");
-    publisher().board(board, "open");
+    publisher().publishBoard(board, "open");
+    publisher().publishBoard(board, "open");
     board.slot(4).status = "READY";
-    publisher().board(board, "open");
+    publisher().publishBoard(board, "open");
     ASSERT_TRUE(readerGot("lwtest/booth1/unit/4",
                           R"({"name":"4","status":"READY","clock":" ","panel":"#000000",)"
                           R"("lamp":"#000000"})"));
@@ -173,7 +173,7 @@ TEST_F(MqttBrokerTest, AStopDeliversTheQueueBeforeSayingGoodbye) {
     ASSERT_TRUE(startPublisher(settings("booth8")).ok);
     ASSERT_TRUE(waitUntil([&] { return publisher().stats().connected; }, 5000));
 
-    for (int i = 0; i < 2000; ++i) publisher().record(record(i));
+    for (int i = 0; i < 2000; ++i) publisher().publishRecord(record(i));
     publisher().stop();
     EXPECT_EQ(publisher().stats().delivered, 2000u) << journal();
     EXPECT_EQ(told("not delivered"), 0) << journal();
@@ -194,7 +194,7 @@ TEST_F(MqttBrokerTest, BrokerAwayAtStartKeepsTheNewestRecordsInABoundedQueue) {
     auto s = settings("booth2");
     s.queueCapacity = 50;
     ASSERT_TRUE(startPublisher(s).ok);
-    for (int i = 0; i < 120; ++i) publisher().record(record(i));
+    for (int i = 0; i < 120; ++i) publisher().publishRecord(record(i));
     ASSERT_TRUE(waitUntil([&] { return told("queue is full (50 records)") == 1; }, 3000))
         << journal();
     EXPECT_TRUE(waitUntil([&] { return told("cannot connect to the broker") == 1; }, 3000));
@@ -222,8 +222,8 @@ TEST_F(MqttBrokerTest, BrokerStoppedLosesAndRepeatsNothing) {
     int n = 0;
     auto feed = [&](int count) {
         for (int i = 0; i < count; ++i) {
-            publisher().record(record(n++));
-            publisher().board(board, "open");
+            publisher().publishRecord(record(n++));
+            publisher().publishBoard(board, "open");
         }
     };
     // Stopped with nothing in flight either way: QoS 1 may repeat what was.
@@ -272,19 +272,19 @@ TEST_F(MqttBrokerTest, RecordsInFlightToADeadBrokerAreSentAgainFirst) {
     ASSERT_TRUE(follow("lwtest/booth7/record"));
     ASSERT_TRUE(startPublisher(settings("booth7")).ok);
     int n = 0;
-    for (; n < 20; ++n) publisher().record(record(n));
+    for (; n < 20; ++n) publisher().publishRecord(record(n));
     ASSERT_TRUE(delivered(20));
 
     // Frozen, the broker takes the packets into its socket and never answers:
     // the records are in flight. Killed, it never handles them. Fewer than
     // fill the window, so nothing holds newer records back but the order itself.
     ASSERT_EQ(::kill(static_cast<pid_t>(broker().pid()), SIGSTOP), 0);
-    for (; n < 30; ++n) publisher().record(record(n));
+    for (; n < 30; ++n) publisher().publishRecord(record(n));
     ASSERT_TRUE(waitUntil([&] { return publisher().stats().queued == 0; }, 3000));
     EXPECT_EQ(publisher().stats().delivered, 20u);
     ASSERT_EQ(::kill(static_cast<pid_t>(broker().pid()), SIGKILL), 0);
     ASSERT_TRUE(waitUntil([&] { return told("cannot connect") == 1; }, 5000)) << journal();
-    for (; n < 60; ++n) publisher().record(record(n));
+    for (; n < 60; ++n) publisher().publishRecord(record(n));
     EXPECT_EQ(reader().messages().size(), 20u);
 
     // A new broker on the same port, read from the start.
@@ -294,7 +294,7 @@ TEST_F(MqttBrokerTest, RecordsInFlightToADeadBrokerAreSentAgainFirst) {
     m_broker = std::move(second);
     ASSERT_TRUE(broker().start()) << broker().error().toStdString();
     ASSERT_TRUE(follow("lwtest/booth7/record"));
-    for (; n < 70; ++n) publisher().record(record(n));
+    for (; n < 70; ++n) publisher().publishRecord(record(n));
     ASSERT_TRUE(delivered(70)) << journal();
     ASSERT_TRUE(readerGot("lwtest/booth7/record", record(69)));
     EXPECT_EQ(payloads(reader().messages()), records(20, 70));
@@ -332,7 +332,7 @@ TEST_F(MqttBrokerTest, TlsWithTheBrokersCaAndNotWithAnother) {
     auto s = settings("booth5", broker().tlsPort());
     s.cafile = broker().caFile().toStdString();
     ASSERT_TRUE(startPublisher(s).ok);
-    publisher().record(record(1));
+    publisher().publishRecord(record(1));
     ASSERT_TRUE(delivered(1, 5000)) << journal();
     const auto online = lwtest::retainedNow(broker(), "lwtest/booth5/online", 1);
     ASSERT_EQ(online.size(), 1u);

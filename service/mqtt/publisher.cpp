@@ -67,7 +67,7 @@ void Publisher::stop(std::chrono::milliseconds grace) {
     QCoreApplication::sendPostedEvents(&m_home);
 }
 
-void Publisher::board(const UnitBoard& board, std::string_view port) {
+void Publisher::publishBoard(const UnitBoard& board, std::string_view port) {
     if (!m_sender) return;
     const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now().time_since_epoch());
@@ -75,7 +75,7 @@ void Publisher::board(const UnitBoard& board, std::string_view port) {
     if (!changes.empty() && m_outbox->putRetained(std::move(changes))) giveTurn();
 }
 
-void Publisher::record(std::string_view text) {
+void Publisher::publishRecord(std::string_view text) {
     if (m_sender && m_outbox->putRecord(std::string(text))) giveTurn();
 }
 

@@ -65,9 +65,9 @@ public:
 
     // From the monitoring thread, after each tick: the board as it stands and
     // the bus port's state ("open", "lost", "closed").
-    void board(const UnitBoard& board, std::string_view port);
+    void publishBoard(const UnitBoard& board, std::string_view port);
     // From the monitoring thread: one record exactly as the log got it.
-    void record(std::string_view text);
+    void publishRecord(std::string_view text);
 
     Stats stats() const { return m_outbox->stats(); }
 
