@@ -26,13 +26,13 @@ Result<mqtt::Credentials> readCredentials(const std::string& path) {
 
 }  // namespace
 
-MqttFeed::MqttFeed(MonitorService& service, Tell tell)
+MqttFeed::MqttFeed(MonitorService& service, Journal tell)
     : m_service(service), m_tell(std::move(tell)) {}
 
 MqttFeed::~MqttFeed() { stop(); }
 
 Result<std::unique_ptr<MqttFeed>> MqttFeed::start(MonitorService& service,
-                                                  const ServiceOptions& options, Tell tell) {
+                                                  const ServiceOptions& options, Journal tell) {
     using R = Result<std::unique_ptr<MqttFeed>>;
     mqtt::Settings s;
     s.broker = {options.mqttHost, options.mqttPort};

@@ -22,15 +22,15 @@ public:
     // Reads the credentials file and starts publishing; the broker being away
     // is no error, a bad file or setting is.
     static Result<std::unique_ptr<MqttFeed>> start(MonitorService& service,
-                                                   const ServiceOptions& options, Tell tell);
+                                                   const ServiceOptions& options, Journal tell);
     ~MqttFeed() override;
 
 private:
-    MqttFeed(MonitorService& service, Tell tell);
+    MqttFeed(MonitorService& service, Journal tell);
     void stop();
 
     MonitorService& m_service;
-    Tell m_tell;
+    Journal m_tell;
     std::unique_ptr<mqtt::Publisher> m_publisher;
 };
 

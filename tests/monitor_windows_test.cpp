@@ -125,12 +125,12 @@ private Q_SLOTS:
         b.boot();
         b.start();
         b.tick("0ih1iHsss");
-        QCOMPARE(b.beeper->count, 2);
+        QCOMPARE(b.beeper->count(), std::uint64_t{2});
         QCOMPARE(shape(b, "Shape1(1)")->fill(), QColor(0, 255, 0));
         QCOMPARE(shape(b, "Shape2(1)")->fill(), QColor(255, 0, 0));
         b.form->blinkTick();
         b.tick("");
-        QCOMPARE(b.beeper->count, 4);
+        QCOMPARE(b.beeper->count(), std::uint64_t{4});
         QCOMPARE(shape(b, "Shape1(1)")->fill(), QColor(255, 0, 0));
         QCOMPARE(shape(b, "Shape2(1)")->fill(), QColor(0, 255, 0));
         QCOMPARE(shape(b, "Shape2(2)")->fill(), QColor(0, 0, 255));
@@ -277,7 +277,7 @@ private Q_SLOTS:
         }
         const QList<QMessageBox*> boxes = boxesTitled(QStringLiteral("LOG FILE ERROR"));
         QCOMPARE(boxes.size(), 1);
-        const std::uint64_t dropped = b.form->session().reports().dropped();
+        const std::uint64_t dropped = b.form->session().recordsDropped();
         QVERIFY(dropped >= 10);
         QVERIFY2(
             boxes[0]->text().contains(QStringLiteral("Records left out so far: %1.").arg(dropped)),

@@ -49,7 +49,7 @@ TEST(ServiceOptions, CommandLineAloneWithDefaults) {
     const auto r = readServiceOptions({"--device", "/dev/ttyUSB0", "--activity", "--log", "a.log"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.value.device, "/dev/ttyUSB0");
-    EXPECT_FALSE(r.value.port.has_value());
+    EXPECT_FALSE(r.value.comNumber.has_value());
     EXPECT_EQ(r.value.softwareVersion, "HUBQV-2");
     EXPECT_TRUE(r.value.activity);
     EXPECT_FALSE(r.value.raw);
@@ -83,7 +83,7 @@ TEST(ServiceOptions, ConfigFileUnderTheCommandLine) {
     EXPECT_EQ(both.value.logPath, "mine.log");
     EXPECT_TRUE(both.value.noise);
     EXPECT_TRUE(both.value.raw);
-    EXPECT_EQ(both.value.port, 3);
+    EXPECT_EQ(both.value.comNumber, 3);
     EXPECT_TRUE(both.value.device.empty());
     EXPECT_TRUE(both.value.http->loopback());
     EXPECT_EQ(both.value.configPath, ini.path());
@@ -120,7 +120,7 @@ TEST(ServiceOptions, MistakesAreRefusedWithAReason) {
         {{"--device", "/dev/x", "--http", "::1:80"}, "--http needs ADDR:PORT"},
         {{"--device", "/dev/x", "--http", "0.0.0.0:8480"}, "needs --http-token FILE"},
         {{"--device", "/dev/x", "--http", "192.168.1.5:8480"}, "needs --http-token FILE"},
-        {{"--config"}, "--config needs a file"},
+        {{"--config"}, "--config needs a value"},
         {{"--config", "/nonexistent/monitor.conf"}, "cannot read the file"},
         {{"--config", unknown.path()}, "unknown option \"baud\""},
         {{"--config", badFlag.path()}, "raw is true or false"},

@@ -6,85 +6,81 @@
 #include <string_view>
 #include <vector>
 
+#include "core/commandline.h"
+#include "core/monitoroptions.h"
+#include "core/textutil.h"
 #include "tools/capturefile.h"
 #include "tools/replay.h"
-#include "tools/toolsupport.h"
 
 namespace {
 
-constexpr std::string_view kUsage =
-    "usage: linewarden-replay CAPTURE [--software-version TEXT] [--log FILE] [--raw] [--noise]\n"
-    "                         [--activity] [--names FILE] [--board FILE] [--until MS]\n"
-    "\n"
-    "Runs a bus capture through the monitor on a virtual timeline, as fast as it can.\n"
-    "  --software-version TEXT  the software version choice (default: the capture's, else "
-    "HUBQV-2)\n"
-    "  --log FILE               append activity records to FILE\n"
-    "  --raw --noise --activity switch on raw blocks, noise records, unit activity\n"
-    "  --names FILE             unit names file to read (never written)\n"
-    "  --board FILE             one JSON line per decoder tick ('-' for standard output)\n"
-    "  --until MS               stop after the decoder tick at MS (rounded up to 800;\n"
-    "                           at most 8640000000, 100 days, as for capture offsets)\n"
-    "Exit status: 0 done, 1 records could not be written, 2 bad arguments or capture.\n";
+constexpr std::string_view kName = "linewarden-replay";
 
-int usageError(const std::string& msg) {
-    return lw::tools::usageError("linewarden-replay", msg, kUsage);
+// The monitor options, then where the board goes and when the run stops.
+struct ReplayLine : lw::ReplayOptions {
+    std::string capturePath;
+    std::string boardPath;
+};
+
+const lw::cli::OptionTable<ReplayLine>& optionTable() {
+    static const lw::cli::OptionTable<ReplayLine> table = [] {
+        lw::cli::OptionTable<ReplayLine> t;
+        lw::addMonitorOptions(t);
+        t.push_back(lw::cli::textOption<ReplayLine>(
+            "board", "FILE", &ReplayLine::boardPath,
+            "one JSON line per decoder tick ('-' for standard output)"));
+        t.push_back({"until", "MS",
+                     "stop after the decoder tick at MS (rounded up to 800;\n"
+                     "at most 8640000000, 100 days, as for capture offsets)",
+                     [](ReplayLine& o, const std::string& v) {
+                         std::int64_t ms = 0;
+                         if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos) {
+                             return lw::Result<>::failure("--until needs a number of milliseconds");
+                         }
+                         if (!lw::parseDecimal(v, ms) || ms > lw::kMaxTimelineMs) {
+                             return lw::Result<>::failure("--until is at most " +
+                                                          std::to_string(lw::kMaxTimelineMs) +
+                                                          " ms (100 days)");
+                         }
+                         o.untilMs = ms;
+                         return lw::Result<>{};
+                     }});
+        return t;
+    }();
+    return table;
 }
+
+const std::string& usage() {
+    static const std::string text = lw::cli::usageText(
+        kName, "CAPTURE [OPTION]...",
+        "Runs a bus capture through the monitor on a virtual timeline, as fast as it can;\n"
+        "the software version defaults to the capture's.\n",
+        optionTable(), "\nExit status: 0 done, 1 records could not be written, 2 bad arguments or capture.\n");
+    return text;
+}
+
+int usageError(const std::string& msg) { return lw::cli::usageError(kName, msg, usage()); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    lw::tools::ArgReader args(argc, argv);
-    lw::ReplayOptions opt;
-    std::string capturePath;
-    std::string boardPath;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (auto done = lw::cli::standardAnswer(args, kName, usage())) return *done;
+    ReplayLine opt;
     bool haveCapture = false;
-
-    while (args.next()) {
-        const std::string& a = args.current();
-        auto value = [&](std::string& out) {
-            const auto v = args.value();
-            if (v) out = *v;
-            return v.has_value();
-        };
-        std::string v;
-        if (auto done = lw::tools::standardAnswer(a, "linewarden-replay", kUsage)) return *done;
-        if (a == "--raw") {
-            opt.raw = true;
-        } else if (a == "--noise") {
-            opt.noise = true;
-        } else if (a == "--activity") {
-            opt.activity = true;
-        } else if (a == "--software-version") {
-            if (!value(v)) return usageError("--software-version needs a value");
-            opt.softwareVersion = v;
-        } else if (a == "--log") {
-            if (!value(opt.logPath) || opt.logPath.empty()) return usageError("--log needs a file");
-        } else if (a == "--names") {
-            if (!value(v)) return usageError("--names needs a file");
-            opt.namesPath = v;
-        } else if (a == "--board") {
-            if (!value(boardPath) || boardPath.empty()) return usageError("--board needs a file");
-        } else if (a == "--until") {
-            if (!value(v) || v.empty() || v.find_first_not_of("0123456789") != std::string::npos) {
-                return usageError("--until needs a number of milliseconds");
-            }
-            std::int64_t ms = 0;
-            if (!lw::parseDecimal(v, ms) || ms > lw::kMaxTimelineMs) {
-                return usageError("--until is at most " + std::to_string(lw::kMaxTimelineMs) +
-                                  " ms (100 days)");
-            }
-            opt.untilMs = ms;
-        } else if (a.starts_with("--")) {
-            return usageError("unknown option " + a);
-        } else if (!haveCapture) {
-            capturePath = a;
+    const auto given = lw::cli::splitLine<ReplayLine>(
+        args, optionTable(), [&](const std::string& a) {
+            if (haveCapture) return lw::Result<>::failure("only one capture file");
+            opt.capturePath = a;
             haveCapture = true;
-        } else {
-            return usageError("only one capture file");
-        }
-    }
+            return lw::Result<>{};
+        });
+    if (!given.ok) return usageError(given.error);
+    const lw::Result<> applied = lw::cli::apply(given.value, opt);
+    if (!applied.ok) return usageError(applied.error);
     if (!haveCapture) return usageError("no capture file");
+    const std::string& capturePath = opt.capturePath;
+    const std::string& boardPath = opt.boardPath;
 
     std::ifstream in(capturePath, std::ios::binary);
     if (!in) {
