@@ -48,7 +48,9 @@ std::optional<bool> parseFlag(std::string_view v) {
 std::string usageText(std::string_view program, std::string_view synopsis,
                       std::string_view description, const std::vector<OptionHelp>& options,
                       std::string_view footer) {
-    std::string out = "usage: " + std::string(program) + ' ' + std::string(synopsis) + "\n\n";
+    std::string out = "usage: " + std::string(program);
+    if (!synopsis.empty()) out += ' ' + std::string(synopsis);
+    out += "\n\n";
     out += description;
     for (const OptionHelp& o : options) {
         std::string head = "  --" + std::string(o.name);

@@ -8,6 +8,7 @@
 
 #include "gui/shapewidget.h"
 #include "gui/twips.h"
+#include "support/files.h"
 #include "support/guifakes.h"
 
 using lw::gui::twips;
@@ -18,10 +19,6 @@ namespace {
 QLabel* label(Board& b, const QString& name) { return b.form->findChild<QLabel*>(name); }
 lw::gui::ShapeWidget* shape(Board& b, const QString& name) {
     return b.form->findChild<lw::gui::ShapeWidget*>(name);
-}
-QByteArray fileBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 const std::string kRule = std::string(lw::kRule) + "\r\n";
 
@@ -43,10 +40,7 @@ class MonitorWindowsTest : public QObject {
 private Q_SLOTS:
     void loadShowsEmptyBlocksAndTheNamesFile() {
         Board b;
-        QFile f(b.names);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("\"fileok\",\"Alpha\",\"B\xe9ta\"\r\n");
-        f.close();
+        QVERIFY(lwtest::writeFile(b.names, "\"fileok\",\"Alpha\",\"B\xe9ta\"\r\n"));
         b.boot();
         QCOMPARE(label(b, "Label33(1)")->text(), QStringLiteral("Alpha"));
         QCOMPARE(label(b, "Label33(2)")->text(), QStringLiteral("B\u00e9ta"));
@@ -162,10 +156,12 @@ private Q_SLOTS:
         c.time->advance(1000);
         QTRY_COMPARE_WITH_TIMEOUT(label(c, "time1(1)")->text(), QStringLiteral("0:00:02"), 3000);
         // However long the timer waits, a second that does not turn is not counted.
-        QTest::qWait(1500);
+        QSignalSpy clockTicks(&c.form->Timer2, &lw::TickTimer::timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(clockTicks.count() >= 1, 3000);
         QCOMPARE(label(c, "time1(1)")->text(), QStringLiteral("0:00:02"));
         c.time->advance(250);
-        QTest::qWait(1200);
+        clockTicks.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(clockTicks.count() >= 1, 3000);
         QCOMPARE(label(c, "time1(1)")->text(), QStringLiteral("0:00:02"));
     }
 
@@ -199,14 +195,14 @@ private Q_SLOTS:
         QTest::mouseDClick(label(b, "Label33(5)"), Qt::LeftButton);
         QCOMPARE(b.dialogs.prompts.value(0), QStringLiteral("Enter New Name|CHANGE KX-40 LABEL|5"));
         QCOMPARE(label(b, "Label33(5)")->text(), QStringLiteral("Screen \u00e9"));
-        QCOMPARE(fileBytes(b.names),
-                 QByteArray("\"fileok\",\"1\",\"2\",\"3\",\"4\",\"Screen \xe9\",\"6\",\"7\",\"8\","
-                            "\"9\",\"10\",\"11\",\"12\",\"13\",\"14\",\"15\",\"16\"\r\n"));
-        const QByteArray before = fileBytes(b.names);
+        QCOMPARE(lwtest::readFile(b.names),
+                 std::string("\"fileok\",\"1\",\"2\",\"3\",\"4\",\"Screen \xe9\",\"6\",\"7\",\"8\","
+                             "\"9\",\"10\",\"11\",\"12\",\"13\",\"14\",\"15\",\"16\"\r\n"));
+        const std::string before = lwtest::readFile(b.names);
         b.form->renameUnit(5);  // cancelled: no answer
         b.dialogs.answers << QStringLiteral("say \"hi\"");
         b.form->renameUnit(5);
-        QCOMPARE(fileBytes(b.names), before);
+        QCOMPARE(lwtest::readFile(b.names), before);
         QCOMPARE(b.dialogs.messages.size(), std::size_t(1));
         QCOMPARE(label(b, "Label33(5)")->text(), QStringLiteral("Screen \u00e9"));
     }
@@ -262,7 +258,7 @@ private Q_SLOTS:
 
     void aFlappingLogIsOneBoxThatCounts() {
         lw::gui::QtUserDialogs real;
-        Board b(&real);
+        Board b({}, &real);
         real.setParentWidget(&b.area);
         b.boot();
         b.options->Check3->setChecked(true);
@@ -295,7 +291,7 @@ private Q_SLOTS:
 
     void aFlappingPortIsOneBoxThatCounts() {
         lw::gui::QtUserDialogs real;
-        Board b(&real);
+        Board b({}, &real);
         real.setParentWidget(&b.area);
         b.boot();
         b.start();
