@@ -275,8 +275,6 @@ void Form1::afterDecoderTick() {
 
 void Form1::clockTick() { m_runner.clockTick(); }
 
-void Form1::blinkTick() { m_runner.blinkTick(); }
-
 void Form1::paintClocks() {
     const UnitBoard& b = m_session->board();
     for (int i = 0; i < kSlots; ++i) {

@@ -76,7 +76,6 @@ public:
     // Ticks, as the timers run them.
     void decoderTick();
     void clockTick();
-    void blinkTick();
 
     void renameUnit(int slot);
     void hotSpotDoubleClick();

@@ -47,10 +47,9 @@ public:
     void stop();
     bool running() const { return m_decoder.isActive(); }
 
-    // One tick of each kind, as the timers run them (tests call them).
+    // A decoder or clock tick, as the timers run them (tests call them).
     void decoderTick();
     void clockTick();
-    void blinkTick() { m_session.blinkTick(); }
 
     QTimer& decoderTimer() { return m_decoder; }
     TickTimer& clockTimer() { return m_clock; }

@@ -114,26 +114,11 @@ private Q_SLOTS:
         }
     }
 
-    void failedUnitsFlashWithTheBlinkAndBeepEveryTick() {
-        Board b;
-        b.boot();
-        b.start();
-        b.tick("0ih1iHsss");
-        QCOMPARE(b.beeper->count(), std::uint64_t{2});
-        QCOMPARE(shape(b, "Shape1(1)")->fill(), QColor(0, 255, 0));
-        QCOMPARE(shape(b, "Shape2(1)")->fill(), QColor(255, 0, 0));
-        b.form->blinkTick();
-        b.tick("");
-        QCOMPARE(b.beeper->count(), std::uint64_t{4});
-        QCOMPARE(shape(b, "Shape1(1)")->fill(), QColor(255, 0, 0));
-        QCOMPARE(shape(b, "Shape2(1)")->fill(), QColor(0, 255, 0));
-        QCOMPARE(shape(b, "Shape2(2)")->fill(), QColor(0, 0, 255));
-        QCOMPARE(label(b, "stat1(2)")->text(), QStringLiteral("HELP ME"));
-    }
-
     // With the board's own timers: the blink ticks caught up at each decoder
     // tick turn a failed unit's colours over, and the clock tick that sleeps
-    // to the next second still counts it.
+    // to the next second still counts it. (The blink and beep rules are the
+    // core's: UnitDisplay.FailedLampsFollowTheBlinkPhase and
+    // FailureFromReadyBeepsWithoutReport.)
     void theTimersFlashAFailedUnitAndRunItsClock() {
         Board b;
         b.boot();

@@ -7,78 +7,24 @@
 #include <vector>
 
 #include "core/commandline.h"
-#include "core/monitoroptions.h"
-#include "core/textutil.h"
 #include "tools/capturefile.h"
 #include "tools/replay.h"
+#include "tools/replayoptions.h"
 
 namespace {
 
 constexpr std::string_view kName = "linewarden-replay";
 
-// The monitor options, then where the board goes and when the run stops.
-struct ReplayLine : lw::ReplayOptions {
-    std::string capturePath;
-    std::string boardPath;
-};
-
-const lw::cli::OptionTable<ReplayLine>& optionTable() {
-    static const lw::cli::OptionTable<ReplayLine> table = [] {
-        lw::cli::OptionTable<ReplayLine> t;
-        lw::addMonitorOptions(t);
-        t.push_back(lw::cli::textOption<ReplayLine>(
-            "board", "FILE", &ReplayLine::boardPath,
-            "one JSON line per decoder tick ('-' for standard output)"));
-        t.push_back({"until", "MS",
-                     "stop after the decoder tick at MS (rounded up to 800;\n"
-                     "at most 8640000000, 100 days, as for capture offsets)",
-                     [](ReplayLine& o, const std::string& v) {
-                         std::int64_t ms = 0;
-                         if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos) {
-                             return lw::Result<>::failure("--until needs a number of milliseconds");
-                         }
-                         if (!lw::parseDecimal(v, ms) || ms > lw::kMaxTimelineMs) {
-                             return lw::Result<>::failure("--until is at most " +
-                                                          std::to_string(lw::kMaxTimelineMs) +
-                                                          " ms (100 days)");
-                         }
-                         o.untilMs = ms;
-                         return lw::Result<>{};
-                     }});
-        return t;
-    }();
-    return table;
-}
-
-const std::string& usage() {
-    static const std::string text = lw::cli::usageText(
-        kName, "CAPTURE [OPTION]...",
-        "Runs a bus capture through the monitor on a virtual timeline, as fast as it can;\n"
-        "the software version defaults to the capture's.\n",
-        optionTable(), "\nExit status: 0 done, 1 records could not be written, 2 bad arguments or capture.\n");
-    return text;
-}
-
-int usageError(const std::string& msg) { return lw::cli::usageError(kName, msg, usage()); }
+int usageError(const std::string& msg) { return lw::cli::usageError(kName, msg, lw::replayUsage()); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (auto done = lw::cli::standardAnswer(args, kName, usage())) return *done;
-    ReplayLine opt;
-    bool haveCapture = false;
-    const auto given = lw::cli::splitLine<ReplayLine>(
-        args, optionTable(), [&](const std::string& a) {
-            if (haveCapture) return lw::Result<>::failure("only one capture file");
-            opt.capturePath = a;
-            haveCapture = true;
-            return lw::Result<>{};
-        });
-    if (!given.ok) return usageError(given.error);
-    const lw::Result<> applied = lw::cli::apply(given.value, opt);
-    if (!applied.ok) return usageError(applied.error);
-    if (!haveCapture) return usageError("no capture file");
+    if (auto done = lw::cli::standardAnswer(args, kName, lw::replayUsage())) return *done;
+    const auto line = lw::readReplayLine(args);
+    if (!line.ok) return usageError(line.error);
+    const lw::ReplayLine& opt = line.value;
     const std::string& capturePath = opt.capturePath;
     const std::string& boardPath = opt.boardPath;
 
