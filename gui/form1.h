@@ -39,11 +39,12 @@ struct BoardServices {
 };
 
 // "STATUS REMOTE": sixteen unit blocks and the master remote and noise lamps.
-// It owns the bus port, the monitor core and the board timers; it only
-// forwards ticks and clicks to the core and paints what its model holds.
+// Port + session + runner: it owns the bus port (behind a PortKeeper), the
+// monitor session and the runner of its timers; it forwards clicks to the
+// session and paints what its board holds after each tick.
 class Form1 final : public QMdiSubWindow {
     Q_OBJECT
-    // First: the timers below are the runner's.
+    // Declared first: Timer1 to Timer3 below are the runner's.
     Form2& m_raw;
     Form3& m_options;
     BoardServices m_services;
