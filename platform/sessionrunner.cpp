@@ -1,5 +1,7 @@
 #include "platform/sessionrunner.h"
 
+#include <algorithm>
+
 namespace lw {
 
 TickCount::TickCount(std::chrono::milliseconds interval, QObject* parent)
