@@ -80,7 +80,7 @@ void runTicks(benchmark::State& state, const std::string& input, lw::LogSink& si
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(input.size()));
     state.counters["records/tick"] =
-        benchmark::Counter(static_cast<double>(m.reports().written()) /
+        benchmark::Counter(static_cast<double>(m.recordsWritten()) /
                            static_cast<double>(std::max<std::int64_t>(1, state.iterations())));
 }
 

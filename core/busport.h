@@ -1,11 +1,16 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
 #include "core/result.h"
 
 namespace lw {
+
+// At most this many bytes come from the bus port in one read: a flooding
+// line waits in the driver instead of growing a tick's work.
+inline constexpr std::size_t kReadCap = 1024;
 
 // The two operations the decoder tick uses on the bus port.
 class BusInput {

@@ -25,10 +25,6 @@ inline constexpr std::chrono::milliseconds kDecoderTick{800};
 inline constexpr std::chrono::milliseconds kClockTick{100};
 inline constexpr std::chrono::milliseconds kBlinkTick{550};
 
-// At most this many bytes come from the bus port in one read: a flooding
-// line waits in the driver instead of growing a tick's work.
-inline constexpr std::size_t kReadCap = 1024;
-
 // What a session reaches outside itself, handed in by its front end.
 struct SessionDeps {
     BusInput& port;
@@ -78,10 +74,11 @@ public:
 
     UnitBoard& board() { return m_monitor.board(); }
     const UnitBoard& board() const { return m_monitor.board(); }
-    BusMonitor& monitor() { return m_monitor; }
-    const BusMonitor& monitor() const { return m_monitor; }
-    EventReports& reports() { return m_reports; }
-    const EventReports& reports() const { return m_reports; }
+    // The decoder's buffers, for the checks of long runs.
+    const DecoderState& decoder() const { return m_monitor.decoder(); }
+    std::uint64_t recordsWritten() const { return m_reports.written(); }
+    // Records the log could not take, since the session began.
+    std::uint64_t recordsDropped() const { return m_reports.dropped(); }
 
 private:
     TimeSource& m_time;

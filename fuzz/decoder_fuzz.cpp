@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     line.version = versionOf(data[0]);
     line.end = static_cast<std::int64_t>(ticks.size() + 1) * kDecoderMs;
     std::string rawlog;
-    line.afterTick = [&](std::int64_t t, const lw::BusMonitor& m) {
+    line.afterTick = [&](std::int64_t t, const lw::MonitorSession& m) {
         const lw::DecoderState& d = m.decoder();
         LW_FUZZ_CHECK(d.rawlog.size() <= lw::kRawBlockLimit);
         LW_FUZZ_CHECK(d.busbuffer.size() <= 4 + lw::kReadCap);

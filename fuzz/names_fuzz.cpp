@@ -20,7 +20,7 @@
 
 namespace {
 
-using lwtest::slurp;
+using lwtest::readFile;
 
 // One folder per process, so parallel fuzzing jobs stay apart; gone at exit.
 struct ScratchDir {
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     lw::UnitNames read = lw::defaultUnitNames();
     lw::readNamesFile(path, read);
-    LW_FUZZ_CHECK(slurp(file) == content);
+    LW_FUZZ_CHECK(readFile(file) == content);
 
     lw::UnitNames captions = lw::defaultUnitNames();
     LW_FUZZ_CHECK(lw::loadunitnames(path, captions).ok);
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     LW_FUZZ_CHECK(lw::readNamesFile(path, back));
     LW_FUZZ_CHECK(back == captions);
 
-    const std::string before = slurp(file);
+    const std::string before = readFile(file);
     const lw::UnitNames shown = captions;
     const lw::RenameResult r = lw::renameUnit(path, captions, slot, answer);
     using Outcome = lw::RenameResult::Outcome;
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         LW_FUZZ_CHECK(back == captions);  // no other unit's name changed on the way
     } else {
         LW_FUZZ_CHECK(captions == shown);
-        LW_FUZZ_CHECK(slurp(file) == before);
+        LW_FUZZ_CHECK(readFile(file) == before);
         LW_FUZZ_CHECK(r.outcome == Outcome::Unchanged || !r.message.empty());
     }
     return 0;

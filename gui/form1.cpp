@@ -50,12 +50,40 @@ const QString kNamesTitle = QStringLiteral("KX-40 UNIT NAMES");
 }  // namespace
 
 Form1::Form1(Form2& raw, Form3& options, BoardServices services, QWidget* parent)
-    : QMdiSubWindow(parent), m_raw(raw), m_options(options), m_services(std::move(services)) {
+    : QMdiSubWindow(parent),
+      m_raw(raw),
+      m_options(options),
+      m_services(std::move(services)),
+      m_session(makeSession()),
+      m_runner(*m_session),
+      Timer1(m_runner.decoderTimer()),
+      Timer2(m_runner.clockTimer()),
+      Timer3(m_runner.blinkCount()) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kCaption);
+    // The keeper takes the port's loss and opens the same device again when
+    // it is back.
+    m_keeper = std::make_unique<PortKeeper>(*m_services.port, [this] { return portName(); });
+    connect(m_keeper.get(), &PortKeeper::stateChanged, this, &Form1::portStateChanged);
+    m_raw.setPortNumber([this] { return static_cast<int>(theport); });
+    m_raw.setQuickSaveTarget(m_session.get());
+    m_raw.setQuickSaveFailed([this](const std::string& why) {
+        m_quickSaveFailed = true;
+        tellLogProblem(m_options.logOptions().logpath, why);
+    });
+
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer2.setObjectName(QStringLiteral("Timer2"));
+    Timer3.setObjectName(QStringLiteral("Timer3"));
+    connect(&m_runner, &SessionRunner::decoderTicked, this, &Form1::afterDecoderTick);
+    connect(&m_runner, &SessionRunner::clockTicked, this, &Form1::paintClocks);
+    build();
+}
+
+std::unique_ptr<MonitorSession> Form1::makeSession() {
     // The byte route: port to session, session to the raw window's backlog
     // and the log; the options and version choice are read at each use.
-    m_session = std::make_unique<MonitorSession>(
+    return std::make_unique<MonitorSession>(
         SessionDeps{.port = *m_services.port,
                     .time = *m_services.time,
                     .beeper = *m_services.beeper,
@@ -72,29 +100,6 @@ Form1::Form1(Form2& raw, Form3& options, BoardServices services, QWidget* parent
                         [this](UnitNames& captions) {
                             return loadunitnames(m_services.namesPath.toStdString(), captions);
                         }});
-    // The keeper takes the port's loss and opens the same device again when
-    // it is back.
-    m_keeper = std::make_unique<PortKeeper>(*m_services.port, [this] { return portName(); });
-    connect(m_keeper.get(), &PortKeeper::stateChanged, this, &Form1::portStateChanged);
-    m_raw.setPortNumber([this] { return static_cast<int>(theport); });
-    m_raw.setQuickSaveTarget(m_session.get());
-    m_raw.setQuickSaveFailed([this](const std::string& why) {
-        m_quickSaveFailed = true;
-        tellLogProblem(m_options.logOptions().logpath, why);
-    });
-
-    Timer1.setObjectName(QStringLiteral("Timer1"));
-    Timer2.setObjectName(QStringLiteral("Timer2"));
-    Timer3.setObjectName(QStringLiteral("Timer3"));
-    // Only the decoder tick reads the blink phase, so the blink ticks due
-    // are run just before it rather than each waking the program.
-    connect(&Timer1, &QTimer::timeout, this, [this] {
-        m_session->blinkTicks(Timer3.takeDue());
-        decoderTick();
-    });
-    connect(&Timer2, &TickTimer::timeout, this, &Form1::clockTick);
-    connect(&Timer3, &TickTimer::timeout, this, &Form1::blinkTick);
-    build();
 }
 
 Form1::~Form1() = default;
@@ -153,17 +158,12 @@ void Form1::build() {
 }
 
 void Form1::load() {
-    Timer3.start(kBlinkTick);
-    Timer3.sleep();
-    Timer1.setInterval(kDecoderTick);
-    Timer1.stop();
+    m_runner.stop();
     m_raw.load();
     m_raw.showMinimized();
     resize(twipsSize(8355, 7200, this));
     move(twips(500, this), twips(20, this));
-    Timer2.setInterval(kClockTick);
-    Timer2.stop();
-    const Result<> r = m_session->load();  // every slot absent, then the names
+    const Result<> r = m_runner.load();  // every slot absent, then the names
     paint();
     // Told without waiting for a click: the port opens and the ticks start
     // behind it.
@@ -184,8 +184,7 @@ void Form1::startremote() {
     }
     const Result<> r = m_keeper->open(theport, settings);
     if (r.ok) {
-        Timer1.start(kDecoderTick);
-        Timer2.start(kClockTick);
+        m_runner.start();
     } else {
         if (m_services.dialogs) {
             m_services.dialogs->message(QStringLiteral("The bus port %1 cannot be opened:\n%2")
@@ -193,16 +192,14 @@ void Form1::startremote() {
                                         QStringLiteral("COMMPORT INVALID"));
         }
         hide();
-        Timer1.stop();
-        Timer2.stop();
+        m_runner.stop();
         m_keeper->close();
     }
     applyLayout();
 }
 
 void Form1::stopMonitoring() {
-    Timer1.stop();
-    Timer2.stop();
+    m_runner.stop();
     m_keeper->close();
 }
 
@@ -246,7 +243,7 @@ void Form1::portStateChanged(PortKeeper::State state, const QString& reason) {
 void Form1::tellLogProblem(const std::string& path, const std::string& error) {
     m_logPath = QString::fromStdString(path);
     m_logError = QString::fromStdString(error);
-    m_droppedTold = m_session->reports().dropped();
+    m_droppedTold = m_session->recordsDropped();
     if (m_services.dialogs) m_services.dialogs->notice(logProblemText(), kLogTitle);
 }
 
@@ -261,7 +258,7 @@ QString Form1::logProblemText() const {
     text += QStringLiteral(
                 "Monitoring goes on; records are left out until the file can be "
                 "written again. Records left out so far: %1.")
-                .arg(m_session->reports().dropped());
+                .arg(m_session->recordsDropped());
     return text;
 }
 
@@ -275,24 +272,19 @@ void Form1::applyLayout() {
     Label2->move(Label2->x(), twips(full ? 6300 : 3015, this));
 }
 
-void Form1::decoderTick() {
-    m_session->decoderTick();
+void Form1::decoderTick() { m_runner.decoderTick(); }
+
+void Form1::afterDecoderTick() {
     paint();
     // An open log notice keeps its count of left-out records up to date.
-    const std::uint64_t dropped = m_session->reports().dropped();
+    const std::uint64_t dropped = m_session->recordsDropped();
     if (dropped != m_droppedTold && !m_logPath.isEmpty() && m_services.dialogs) {
         m_droppedTold = dropped;
         m_services.dialogs->updateNotice(logProblemText(), kLogTitle);
     }
 }
 
-void Form1::clockTick() {
-    const int next = m_session->clockTick();
-    paintClocks();
-    Timer2.skipTo(next);
-}
-
-void Form1::blinkTick() { m_session->blinkTick(); }
+void Form1::clockTick() { m_runner.clockTick(); }
 
 void Form1::paintClocks() {
     const UnitBoard& b = m_session->board();
@@ -369,8 +361,7 @@ void Form1::closeEvent(QCloseEvent* e) {
     // Closing the board by its frame unloads it: the port is closed and the
     // decoder stops; "Remote" brings it back with the same port and speed.
     e->ignore();
-    Timer1.stop();
-    Timer2.stop();
+    m_runner.stop();
     unload();
     hide();
 }

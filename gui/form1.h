@@ -16,6 +16,7 @@
 #include "core/reports.h"
 #include "core/timesource.h"
 #include "serial/portkeeper.h"
+#include "platform/sessionrunner.h"
 #include "platform/ticktimer.h"
 
 namespace lw::gui {
@@ -38,10 +39,18 @@ struct BoardServices {
 };
 
 // "STATUS REMOTE": sixteen unit blocks and the master remote and noise lamps.
-// It owns the bus port, the monitor core and the board timers; it only
-// forwards ticks and clicks to the core and paints what its model holds.
+// Port + session + runner: it owns the bus port (behind a PortKeeper), the
+// monitor session and the runner of its timers; it forwards clicks to the
+// session and paints what its board holds after each tick.
 class Form1 final : public QMdiSubWindow {
     Q_OBJECT
+    // Declared first: Timer1 to Timer3 below are the runner's.
+    Form2& m_raw;
+    Form3& m_options;
+    BoardServices m_services;
+    std::unique_ptr<MonitorSession> m_session;
+    SessionRunner m_runner;
+
 public:
     Form1(Form2& raw, Form3& options, BoardServices services, QWidget* parent = nullptr);
     ~Form1() override;
@@ -68,7 +77,6 @@ public:
     // Ticks, as the timers run them.
     void decoderTick();
     void clockTick();
-    void blinkTick();
 
     void renameUnit(int slot);
     void hotSpotDoubleClick();
@@ -78,9 +86,9 @@ public:
     qint16 theport = 0;
     QString baud;
 
-    QTimer Timer1;  // decoder, 800 ms
-    TickTimer Timer2;  // show clocks, 100 ms; wakes only for the tick that sees a new second
-    TickTimer Timer3;  // blink, 550 ms; caught up at each decoder tick
+    QTimer& Timer1;     // decoder, 800 ms
+    TickTimer& Timer2;  // show clocks, 100 ms; wakes only for the tick that sees a new second
+    TickCount& Timer3;  // blink, 550 ms; caught up at each decoder tick
     std::array<ShapeWidget*, kSlots> Shape1{};
     std::array<ShapeWidget*, kSlots> Shape2{};
     std::array<QLabel*, kSlots> Label33{};
@@ -108,10 +116,9 @@ private:
     void tellLogProblem(const std::string& path, const std::string& error);
     QString logProblemText() const;
 
-    Form2& m_raw;
-    Form3& m_options;
-    BoardServices m_services;
-    std::unique_ptr<MonitorSession> m_session;
+    std::unique_ptr<MonitorSession> makeSession();
+    void afterDecoderTick();
+
     std::unique_ptr<PortKeeper> m_keeper;
     HotSpot m_hotSpot;
     int m_portLosses = 0;

@@ -1,26 +1,22 @@
 // LINEWARDEN: the start procedure.
 #include <QApplication>
-#include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
+#include "core/commandline.h"
 #include "core/version.h"
 #include "gui/approot.h"
 #include "gui/frmmain.h"
 #include "serial/commport.h"
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--version")) {
-            std::printf("linewarden %s\n", std::string(lw::kProgramVersion).c_str());
-            return 0;
-        }
-        if (!std::strcmp(argv[i], "--help")) {
-            std::puts(
-                "usage: linewarden\n\nMonitor for the KX-40 serial status bus. It takes no "
-                "arguments: the bus port and software version are chosen in the program.");
-            return 0;
-        }
+    const std::string usage = lw::cli::usageText(
+        "linewarden", "",
+        "Monitor for the KX-40 serial status bus. It takes no arguments: the bus port and\n"
+        "software version are chosen in the program.\n",
+        std::vector<lw::cli::OptionHelp>{});
+    if (auto done = lw::cli::standardAnswer({argv + 1, argv + argc}, "linewarden", usage)) {
+        return *done;
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(lw::settingsApplication());

@@ -51,14 +51,6 @@ void TickTimer::wake() {
     if (m_active && !m_timer.isActive()) arm(latestDue() + 1);
 }
 
-qint64 TickTimer::takeDue() {
-    if (!m_active) return 0;
-    const qint64 latest = latestDue();
-    const qint64 due = latest > m_lastRun ? latest - m_lastRun : 0;
-    m_lastRun = std::max(m_lastRun, latest);
-    return due;
-}
-
 qint64 TickTimer::latestDue() const { return m_since.elapsed() / m_interval.count(); }
 
 void TickTimer::arm(qint64 index) {
@@ -74,7 +66,7 @@ void TickTimer::arm(qint64 index) {
 void TickTimer::fire() {
     const qint64 running = m_index;
     const quint64 generation = m_generation;
-    if (running > m_lastRun) {  // not already taken
+    if (running > m_lastRun) {  // a tick runs once, however early its wake-up
         m_lastRun = running;
         ++m_depth;
         Q_EMIT timeout();

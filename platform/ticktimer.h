@@ -10,9 +10,8 @@ namespace lw {
 // A periodic tick on a grid fixed at its start, that need not wake the
 // process for ticks its owner knows would do nothing. From inside a tick the
 // owner names the next tick it needs (skipTo), or none until it says so
-// (sleep, wake), or catches up on the ticks due when it next looks
-// (takeDue); the ticks in between are passed over, never run early, and the
-// ones that run fall on the same grid as every tick would.
+// (sleep, wake); the ticks in between are passed over, never run early, and
+// the ones that run fall on the same grid as every tick would.
 // Read as an ordinary timer it is one: an interval, and active from start to
 // stop, asleep or not.
 class TickTimer final : public QObject {
@@ -36,9 +35,6 @@ public:
     void sleep();
     void wake();
     bool sleeping() const { return m_active && !m_timer.isActive(); }
-    // The grid ticks due since the last one run or taken, counted as run
-    // now: for a timer left asleep whose owner catches up when it looks.
-    qint64 takeDue();
 
 Q_SIGNALS:
     void timeout();
@@ -52,7 +48,7 @@ private:
     QElapsedTimer m_since;  // the grid's origin
     std::chrono::milliseconds m_interval{1};  // never less
     qint64 m_index = 0;       // the grid tick armed, or the one running
-    qint64 m_lastRun = 0;     // the latest grid tick run or taken
+    qint64 m_lastRun = 0;     // the latest grid tick run
     quint64 m_generation = 0;  // moves whenever what comes next is chosen
     int m_depth = 0;           // ticks running (one may open an event loop)
     bool m_active = false;

@@ -4,7 +4,6 @@
 #include <QSettings>
 #include <QSocketNotifier>
 
-#include "core/monitorsession.h"
 
 #ifdef Q_OS_UNIX
 #include <poll.h>

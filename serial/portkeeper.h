@@ -59,6 +59,8 @@ public:
     QString reason() const { return m_reason; }
     // Attempts to reopen since the loss.
     int attempts() const { return m_attempts; }
+    // Whether a retry is due: only while lost.
+    bool retrying() const { return m_retry.isActive(); }
 
 Q_SIGNALS:
     // Once for each change: open, lost (with why), back open, closed.

@@ -6,36 +6,34 @@
 #include <string>
 #include <vector>
 
+#include "core/commandline.h"
 #include "core/monitorsession.h"
 #include "platform/stopsignals.h"
 #include "service/monitorservice.h"
 #include "service/mqtt/publisher.h"
 #include "service/serviceoptions.h"
 #include "service/webboard.h"
-#include "tools/toolsupport.h"
 
 using namespace lw::service;
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const std::vector<std::string> args(argv + 1, argv + argc);
-    for (const std::string& a : args) {
-        if (auto done = lw::tools::standardAnswer(a, kServiceName, kServiceUsage)) return *done;
-    }
+    if (auto done = lw::cli::standardAnswer(args, kServiceName, serviceUsage())) return *done;
     const auto parsed = readServiceOptions(args);
-    if (!parsed.ok) return lw::tools::usageError(kServiceName, parsed.error, kServiceUsage);
+    if (!parsed.ok) return lw::cli::usageError(kServiceName, parsed.error, serviceUsage());
     const ServiceOptions& options = parsed.value;
 
-    const Tell tell = [](const std::string& line) {
+    const Journal journal = [](const std::string& line) {
         std::cerr << kServiceName << ": " << line << std::endl;
     };
-    MonitorService service(options, tell);
+    MonitorService service(options, journal);
     std::unique_ptr<WebBoard> web;
     if (options.http) {
-        web = std::make_unique<WebBoard>(service, options, tell);
+        web = std::make_unique<WebBoard>(service, options, journal);
         const lw::Result<> r = web->listen();
         if (!r.ok) {
-            tell(r.error);
+            journal(r.error);
             return 1;
         }
     }
@@ -50,9 +48,9 @@ int main(int argc, char** argv) {
                                .site = options.site,
                                .credentialsFile = options.mqttCredentials,
                                .cafile = options.mqttCafile},
-            tell);
+            journal);
         if (const lw::Result<> r = mqtt->start(); !r.ok) {
-            tell(r.error);
+            journal(r.error);
             return 1;
         }
         lw::mqtt::Publisher* p = mqtt.get();

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/monitoroptions.h"
 #include "core/result.h"
 
 namespace lw::service {
@@ -20,16 +21,11 @@ struct HttpEndpoint {
 };
 
 // Everything the service is told, from its command line and its --config
-// file. A new option is a field here and one row in serviceoptions.cpp.
-struct ServiceOptions {
-    std::optional<int> port;  // --port N, a COM number mapped as the board maps it
-    std::string device;       // --device PATH
-    std::string softwareVersion;
-    std::string logPath;
-    bool raw = false;
-    bool noise = false;
-    bool activity = false;
-    std::string namesPath;  // read only
+// file: the monitor options (the version always set once read), then its
+// own. A new option is a field here and one row in serviceoptions.cpp.
+struct ServiceOptions : MonitorOptions {
+    std::optional<int> comNumber;  // --port N, mapped as the board maps COM numbers
+    std::string device;            // --device PATH
     std::optional<HttpEndpoint> http;
     std::string httpTokenFile;
     std::string configPath;
@@ -43,7 +39,8 @@ struct ServiceOptions {
 };
 
 inline constexpr std::string_view kServiceName = "linewarden-monitor";
-extern const char* const kServiceUsage;
+// Generated from the option table.
+const std::string& serviceUsage();
 
 // Reads the command line (without the program name) over the --config file
 // it names, if any: the command line wins. Checks that the options hang

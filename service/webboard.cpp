@@ -92,7 +92,7 @@ std::optional<std::uint64_t> afterParameter(const QString& text) {
 
 }  // namespace
 
-WebBoard::WebBoard(MonitorService& service, const ServiceOptions& options, Tell tell,
+WebBoard::WebBoard(MonitorService& service, const ServiceOptions& options, Journal tell,
                    QObject* parent)
     : QAbstractHttpServer(parent), m_service(service), m_options(options), m_tell(std::move(tell)) {
     QFile page(QStringLiteral(":/linewarden/board.html"));

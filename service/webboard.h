@@ -30,7 +30,7 @@ public:
     static constexpr std::size_t kRecordsOnPage = 50;
     static constexpr qint64 kMaxWebSocketBacklog = 64 * 1024;
 
-    WebBoard(MonitorService& service, const ServiceOptions& options, Tell tell,
+    WebBoard(MonitorService& service, const ServiceOptions& options, Journal tell,
              QObject* parent = nullptr);
     ~WebBoard() override;
 
@@ -54,7 +54,7 @@ private:
 
     MonitorService& m_service;
     ServiceOptions m_options;
-    Tell m_tell;
+    Journal m_tell;
     QByteArray m_token;  // empty: none asked for
     QByteArray m_page;
     HttpGuard* m_guard = nullptr;  // owned by the HTTP server once bound

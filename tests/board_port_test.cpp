@@ -15,6 +15,31 @@
 #include "support/guifakes.h"
 #include "support/testbus.h"
 
+namespace {
+
+// The serial layer's port, counting the board's attempts to open it.
+class CountingOpens final : public lw::SerialPortOps {
+public:
+    explicit CountingOpens(std::unique_ptr<lw::CommPort> port) : m_port(std::move(port)) {}
+    bool portOpen() const override { return m_port->portOpen(); }
+    std::string input() override { return m_port->input(); }
+    lw::Result<> setCommPort(int n) override { return m_port->setCommPort(n); }
+    lw::Result<> setSettings(const std::string& t) override { return m_port->setSettings(t); }
+    lw::Result<> setPortOpen(bool open) override {
+        if (open) ++opens;
+        return m_port->setPortOpen(open);
+    }
+    void setLostHandler(std::function<void(const std::string&)> h) override {
+        m_port->setLostHandler(std::move(h));
+    }
+    int opens = 0;
+
+private:
+    std::unique_ptr<lw::CommPort> m_port;
+};
+
+}  // namespace
+
 class BoardPortTest : public QObject {
     Q_OBJECT
 
@@ -24,36 +49,22 @@ private Q_SLOTS:
         m_link = m_dir.filePath(QStringLiteral("ttyUSB-kx40"));
         m_bus.emplace(m_link);
         QVERIFY(m_bus->plugIn());
-        m_area = std::make_unique<QMdiArea>();
-        m_area->resize(1400, 1000);
-        m_options = new lw::gui::Form3;
-        m_area->addSubWindow(m_options);
-        m_options->setLogpath(m_dir.filePath(QStringLiteral("kx40buss.txt")));
-        m_raw = new lw::gui::Form2;
-        m_area->addSubWindow(m_raw);
-        lw::gui::BoardServices s;
-        auto port = std::make_unique<lw::CommPort>([this](int) { return m_link; });
-        s.portDevice = [p = port.get()] { return p->device(); };
-        s.port = std::move(port);
-        s.time = std::make_unique<lw::ManualTime>(lw::CivilTime{2002, 3, 1, 22, 15, 7, 0});
-        s.beeper = std::make_unique<lwtest::CountingBeeper>();
-        auto sink = std::make_unique<lwtest::MemorySink>();
-        m_sink = sink.get();
-        s.sink = std::move(sink);
-        s.dialogs = &m_dialogs;
-        s.namesPath = m_dir.filePath(QStringLiteral("remlabel.dat"));
-        m_board = new lw::gui::Form1(*m_raw, *m_options, std::move(s));
-        m_area->addSubWindow(m_board);
-        m_area->show();
-        m_board->load();
-        m_board->show();
-        m_options->Check3->setChecked(true);
+        m_b.emplace([this](lw::gui::BoardServices& s) {
+            auto port = std::make_unique<lw::CommPort>([this](int) { return m_link; });
+            s.portDevice = [p = port.get()] { return p->device(); };
+            auto counting = std::make_unique<CountingOpens>(std::move(port));
+            m_opens = &counting->opens;
+            s.port = std::move(counting);
+        });
+        m_board = m_b->form;
+        m_sink = m_b->sink;
+        m_b->boot();
+        m_b->options->Check3->setChecked(true);
     }
     void cleanup() {
-        m_area.reset();
+        m_b.reset();
         m_bus->unplug();
     }
-
     void aReturningDeviceIsReopenedAndRecordsResume() {
         m_board->theport = 1;
         m_board->baud = QStringLiteral("4800");
@@ -65,16 +76,17 @@ private Q_SLOTS:
         m_bus->unplug();
         QTRY_COMPARE_WITH_TIMEOUT(m_board->windowTitle(),
                                   QStringLiteral("STATUS REMOTE - COMMPORT LOST"), 3000);
-        QCOMPARE(m_dialogs.notices.size(), std::size_t(1));
-        const QString told = m_dialogs.notices[0].text;
-        QCOMPARE(m_dialogs.notices[0].title, QStringLiteral("COMMPORT LOST"));
+        QCOMPARE(m_b->dialogs.notices.size(), std::size_t(1));
+        const QString told = m_b->dialogs.notices[0].text;
+        QCOMPARE(m_b->dialogs.notices[0].title, QStringLiteral("COMMPORT LOST"));
         QVERIFY2(told.contains(QStringLiteral("COM 1")) && told.contains(m_link), qPrintable(told));
         QVERIFY2(!told.contains(QStringLiteral("Unknown error")), qPrintable(told));
-        // Still lost a few retries later: the board keeps saying so, told once.
-        QTest::qWait(2500);
+        // Still lost after a retry: the board keeps saying so, told once.
+        const int opensAtLoss = *m_opens;
+        QTRY_VERIFY_WITH_TIMEOUT(*m_opens > opensAtLoss, 2 * lw::PortKeeper::kRetryPeriod.count());
         QCOMPARE(m_board->windowTitle(), QStringLiteral("STATUS REMOTE - COMMPORT LOST"));
-        QCOMPARE(m_dialogs.notices.size(), std::size_t(1));
-        QVERIFY(m_dialogs.messages.empty());
+        QCOMPARE(m_b->dialogs.notices.size(), std::size_t(1));
+        QVERIFY(m_b->dialogs.messages.empty());
         QVERIFY(m_board->isVisible() && m_board->Timer1.isActive());
 
         // Back at the same path: open again without a click, same speed.
@@ -90,7 +102,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(m_sink->entries.size() > before, 3000);
         QVERIFY(m_sink->all().find("KX-40 #2") != std::string::npos);
         QVERIFY(!m_board->needsStart());  // "Remote" has nothing to reopen
-        QVERIFY(m_dialogs.messages.empty());
+        QVERIFY(m_b->dialogs.messages.empty());
         QCOMPARE(m_bus->cameBack(), std::string());  // still only listening
     }
 
@@ -102,12 +114,10 @@ private:
     QTemporaryDir m_dir;
     QString m_link;
     std::optional<lwtest::TestBus> m_bus;
-    lwtest::RecordingDialogs m_dialogs;
+    std::optional<lwtest::Board> m_b;
     lwtest::MemorySink* m_sink = nullptr;
-    std::unique_ptr<QMdiArea> m_area;
-    lw::gui::Form3* m_options = nullptr;
-    lw::gui::Form2* m_raw = nullptr;
     lw::gui::Form1* m_board = nullptr;
+    int* m_opens = nullptr;
 };
 
 QTEST_MAIN(BoardPortTest)

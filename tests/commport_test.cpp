@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "support/eventually.h"
 #include "tools/pty.h"
 
 using lw::CommPort;
@@ -19,14 +20,14 @@ namespace {
 std::string drain(CommPort& port, std::size_t want, std::size_t* largest = nullptr,
                   int timeoutMs = 5000) {
     std::string got;
-    QElapsedTimer t;
-    t.start();
-    while (got.size() < want && t.elapsed() < timeoutMs) {
-        QTest::qWait(20);
-        const std::string in = port.input();
-        if (largest) *largest = std::max(*largest, in.size());
-        got += in;
-    }
+    lwtest::eventually(
+        [&] {
+            const std::string in = port.input();
+            if (largest) *largest = std::max(*largest, in.size());
+            got += in;
+            return got.size() >= want;
+        },
+        std::chrono::milliseconds(timeoutMs));
     return got;
 }
 
@@ -197,13 +198,12 @@ private Q_SLOTS:
         m_pty.write("0iu");
         QCOMPARE(drain(*m_port, 3), std::string("0iu"));
         m_pty.closeMaster();
-        QElapsedTimer t;
-        t.start();
-        while (m_port->portOpen() && t.elapsed() < 3000) {
-            QTest::qWait(20);
-            m_port->input();
-        }
-        QVERIFY(!m_port->portOpen());
+        QVERIFY(lwtest::eventually(
+            [&] {
+                m_port->input();
+                return !m_port->portOpen();
+            },
+            std::chrono::seconds(3)));
         QTest::qWait(100);
         QCOMPARE(m_port->input(), std::string());
         QCOMPARE(told, 1);

@@ -44,9 +44,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Decoder, LoadTickShowsEverySlotAbsent) {
     Rig rig;
-    const auto& b = rig.monitor.board();
-    EXPECT_EQ(rig.monitor.decoder().busbuffer, "sss");
-    EXPECT_EQ(rig.monitor.decoder().quietticks, 19);
+    const auto& b = rig.session.board();
+    EXPECT_EQ(rig.session.decoder().busbuffer, "sss");
+    EXPECT_EQ(rig.session.decoder().quietticks, 19);
     EXPECT_EQ(b.remoteLamp, lw::colours::windowText);
     EXPECT_EQ(b.remoteTextColour, lw::colours::windowText);
     EXPECT_EQ(b.noiseTextColour, lw::colours::black);
@@ -79,12 +79,12 @@ TEST(Decoder, CarriedFrameKeepsPresenceUntilSilenceEmptiesTheBuffer) {
     rig.tick("0iq");  // buffer "sss0iq"
     for (int i = 0; i < 20; ++i) {
         rig.tick();
-        ASSERT_EQ(rig.monitor.decoder().busbuffer, "0iq") << "silent tick " << i + 1;
+        ASSERT_EQ(rig.session.decoder().busbuffer, "0iq") << "silent tick " << i + 1;
         ASSERT_EQ(rig.slot(1).presence, 29);
     }
     rig.tick();
-    EXPECT_EQ(rig.monitor.decoder().busbuffer, "");
-    EXPECT_EQ(rig.monitor.decoder().quietticks, 12);
+    EXPECT_EQ(rig.session.decoder().busbuffer, "");
+    EXPECT_EQ(rig.session.decoder().quietticks, 12);
     EXPECT_EQ(rig.slot(1).presence, 28);
 }
 
@@ -109,7 +109,7 @@ TEST(Decoder, ClosedPortTicksOnWithEmptyInput) {
     rig.tick("0iussss");
     rig.port.open = false;
     rig.port.pending.push_back("1iu");  // never read
-    for (int i = 0; i < 31; ++i) rig.monitor.decoderTick();
+    for (int i = 0; i < 31; ++i) rig.session.decoderTick();
     EXPECT_EQ(rig.slot(1).status, " ");
     EXPECT_EQ(rig.slot(2).unitstatus, "NOT THERE");
     EXPECT_EQ(rig.port.pending.size(), 1u);
@@ -119,24 +119,24 @@ TEST(Decoder, MasterRemoteLampLitForSixTicks) {
     Rig rig;
     rig.tick("Tsssss");
     int lit = 1;
-    EXPECT_EQ(rig.monitor.board().remoteTextColour, lw::colours::highlight);
+    EXPECT_EQ(rig.session.board().remoteTextColour, lw::colours::highlight);
     for (int i = 0; i < 10; ++i) {
         rig.tick();
-        if (rig.monitor.board().remoteLit()) ++lit;
+        if (rig.session.board().remoteLit()) ++lit;
     }
     EXPECT_EQ(lit, 6);
-    EXPECT_EQ(rig.monitor.board().remoteLamp, lw::colours::windowText);
+    EXPECT_EQ(rig.session.board().remoteLamp, lw::colours::windowText);
     // A T kept among the carried characters lights it again.
     rig.tick("ssssT");
     rig.ticks(7);
-    EXPECT_TRUE(rig.monitor.board().remoteLit());
+    EXPECT_TRUE(rig.session.board().remoteLit());
 }
 
 TEST(Decoder, NoiseLampTimingAndRecords) {
     Rig rig;
     rig.tick("xsssss");
-    EXPECT_TRUE(rig.monitor.board().noiseLit());
-    EXPECT_EQ(rig.monitor.board().noiseLamp, lw::colours::yellow);
+    EXPECT_TRUE(rig.session.board().noiseLit());
+    EXPECT_EQ(rig.session.board().noiseLamp, lw::colours::yellow);
     EXPECT_TRUE(rig.sink.entries.empty()) << "first noise tick writes no record";
 
     rig.tick();
@@ -149,10 +149,10 @@ TEST(Decoder, NoiseLampTimingAndRecords) {
     // Noise while lit does not prolong the lamp: dark after five ticks.
     rig.tick();
     rig.tick();
-    EXPECT_TRUE(rig.monitor.board().noiseLit());
+    EXPECT_TRUE(rig.session.board().noiseLit());
     rig.tick();
-    EXPECT_FALSE(rig.monitor.board().noiseLit());
-    EXPECT_EQ(rig.monitor.board().noiseLamp, lw::colours::black);
+    EXPECT_FALSE(rig.session.board().noiseLit());
+    EXPECT_EQ(rig.session.board().noiseLamp, lw::colours::black);
 }
 
 TEST(Decoder, PanicRulesDependOnTheVersion) {
@@ -185,20 +185,20 @@ TEST(Decoder, RawBlockWhenCollectorPassesNineHundred) {
     Rig rig;
     rig.tick(std::string(900, 's'));
     EXPECT_TRUE(rig.sink.entries.empty());
-    EXPECT_EQ(rig.monitor.decoder().rawlog.size(), 900u);
+    EXPECT_EQ(rig.session.decoder().rawlog.size(), 900u);
     rig.tick("sK");
     ASSERT_EQ(rig.sink.entries.size(), 1u);
     const std::string& rec = rig.sink.entries[0].record;
     EXPECT_TRUE(rec.starts_with("RAW COMM DATA LOG 10:15:07 PM   3/1/2002\r\n"));
     EXPECT_NE(rec.find("\r\n" + std::string(900, 's') + "sK\r\n"), std::string::npos);
-    EXPECT_TRUE(rig.monitor.decoder().rawlog.empty());
+    EXPECT_TRUE(rig.session.decoder().rawlog.empty());
     EXPECT_EQ(rig.raw, std::string(900, 's') + "sK");
 
     // With raw logging off the collected characters are lost to the log.
     rig.options.rawdata = 0;
     rig.tick(std::string(901, 's'));
     EXPECT_EQ(rig.sink.entries.size(), 1u);
-    EXPECT_TRUE(rig.monitor.decoder().rawlog.empty());
+    EXPECT_TRUE(rig.session.decoder().rawlog.empty());
 }
 
 TEST(Decoder, RecordsOfOneTickComeInTheirOrder) {

@@ -86,7 +86,7 @@ TEST(MonitorSession, ObserverIsToldOfFailedWritesWithTheWholeRecord) {
     std::vector<Seen> seen;
     watch(rig, seen);
     int failures = 0;
-    rig.reports.setFailureHandler([&](const lw::LogFailure&) { ++failures; });
+    rig.logFailure = [&](const lw::LogFailure&) { ++failures; };
     rig.sink.failing = true;
     rig.tick("0iq");
     rig.tick("PK");
@@ -100,7 +100,7 @@ TEST(MonitorSession, ObserverIsToldOfFailedWritesWithTheWholeRecord) {
     EXPECT_EQ(seen[1].text, "!!!!!!!!!!! PANIC STOP DETECTED 10:15:07 PM  3/1/2002\r\n" +
                                 std::string(52, '!') + "\r\n");
     EXPECT_EQ(failures, 1);  // once per streak, the observer every time
-    EXPECT_EQ(rig.reports.dropped(), 3u);
+    EXPECT_EQ(rig.session.recordsDropped(), 3u);
     rig.sink.failing = false;
     rig.tick("PK");
     ASSERT_EQ(seen.size(), 4u);

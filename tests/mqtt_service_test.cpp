@@ -21,11 +21,6 @@ std::string concatenated(const std::vector<Message>& m, const std::string& topic
     return all;
 }
 
-bool writeFile(const QString& path, const QByteArray& text) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
-}
-
 }  // namespace
 
 class MqttServiceTest : public QObject {

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/files.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -25,13 +27,8 @@ protected:
         path = (dir / "remlabel.dat").string();
     }
     void TearDown() override { fs::remove_all(dir); }
-    std::string contents() const {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    void write(const std::string& text) const { std::ofstream(path, std::ios::binary) << text; }
+    std::string contents() const { return lwtest::readFile(path); }
+    void write(const std::string& text) const { lwtest::writeFile(path, text); }
 
     fs::path dir;
     std::string path;

@@ -14,7 +14,7 @@
 
 namespace {
 
-using lwtest::slurp;
+using lwtest::readFile;
 
 lw::Capture parseOk(const std::string& text) {
     auto r = lw::parseCapture(text);
@@ -207,13 +207,13 @@ TEST(Replay, BoardJsonEscapesAndReportsBeeps) {
 
 TEST(Replay, SampleFailureCaptureMatchesTheExpectedLog) {
     const std::filesystem::path src = LW_SOURCE_DIR;
-    auto cap = parseOk(slurp(src / "samples" / "failure.cap"));
+    auto cap = parseOk(readFile(src / "samples" / "failure.cap"));
     lw::ReplayOptions opt;
     opt.logPath = "log";
     opt.activity = true;
     lwtest::MemorySink sink;
     const auto stats = lw::runReplay(cap, opt, sink, nullptr);
-    EXPECT_EQ(sink.all(), slurp(src / "tests" / "data" / "failure-activity.log"));
+    EXPECT_EQ(sink.all(), readFile(src / "tests" / "data" / "failure-activity.log"));
     EXPECT_GT(stats.beeps, 0u);
     EXPECT_EQ(stats.recordsDropped, 0u);
 }
@@ -222,7 +222,7 @@ TEST(Replay, NamesFileIsReadNotWritten) {
     const auto dir = std::filesystem::temp_directory_path() / "lw-replay-names";
     std::filesystem::create_directories(dir);
     const auto names = dir / "remlabel.dat";
-    std::ofstream(names, std::ios::binary) << "\"fileok\",\"Big Screen\"\r\n";
+    ASSERT_TRUE(lwtest::writeFile(names, "\"fileok\",\"Big Screen\"\r\n"));
     auto cap = parseOk(kHead + "0 30697173737373\n");
     lw::ReplayOptions opt;
     opt.logPath = "log";
@@ -235,7 +235,7 @@ TEST(Replay, NamesFileIsReadNotWritten) {
     ASSERT_EQ(sink.entries.size(), 1u);
     EXPECT_TRUE(
         sink.entries[0].record.starts_with("KX-40 #Big Screen HAS BEEN STARTED 10:15:07 PM"));
-    EXPECT_EQ(slurp(names), "\"fileok\",\"Big Screen\"\r\n");
+    EXPECT_EQ(readFile(names), "\"fileok\",\"Big Screen\"\r\n");
     opt.namesPath = (dir / "absent.dat").string();
     boardLines(cap, opt, sink);
     EXPECT_FALSE(std::filesystem::exists(dir / "absent.dat"));

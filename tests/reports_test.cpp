@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "support/fakes.h"
+#include "support/files.h"
 
 #ifdef __linux__
 #include <sys/resource.h>
@@ -20,13 +21,6 @@ using lw::ReportKind;
 namespace {
 
 const std::string R = std::string(lw::kRule) + "\r\n";
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 struct LayoutCase {
     ReportKind kind;
@@ -114,9 +108,9 @@ TEST_F(LogFile, CreatesThenAppendsAndFollowsThePathOfEachCall) {
     reports.report(ReportKind::FeatureEnded, "t2", "d2", p);
     opt.logpath = (dir / "b.txt").string();
     reports.report(ReportKind::StoppedReady, "t3", "d3", p);
-    EXPECT_EQ(slurp(dir / "a.txt"), "KX-40 #7 HAS BEEN STARTED t1   d1\r\n" + R +
+    EXPECT_EQ(lwtest::readFile(dir / "a.txt"), "KX-40 #7 HAS BEEN STARTED t1   d1\r\n" + R +
                                         "KX-40 #7 FEATURE ENDED t2   d2\r\n" + R);
-    EXPECT_EQ(slurp(dir / "b.txt"), "KX-40 #7 STOPPED AND READY t3   d3\r\n" + R);
+    EXPECT_EQ(lwtest::readFile(dir / "b.txt"), "KX-40 #7 STOPPED AND READY t3   d3\r\n" + R);
     EXPECT_EQ(reports.written(), 3u);
 }
 
@@ -152,7 +146,7 @@ TEST_F(LogFile, QuickSaveIgnoresTheOptionsAndReportsItsOutcome) {
     lw::LogOptions opt{0, 0, 0, (dir / "q.txt").string()};
     lw::EventReports reports(sink, [&] { return opt; });
     EXPECT_TRUE(reports.quickSave("t", "d", "0iq").ok);
-    EXPECT_EQ(slurp(dir / "q.txt"), "COMM WINDOW QUICK SAVE t  d\r\n0iq\r\n" + R);
+    EXPECT_EQ(lwtest::readFile(dir / "q.txt"), "COMM WINDOW QUICK SAVE t  d\r\n0iq\r\n" + R);
     opt.logpath = (dir / "no" / "q.txt").string();
     EXPECT_FALSE(reports.quickSave("t", "d", "x").ok);
 }
@@ -169,7 +163,7 @@ TEST_F(LogFile, FullDeviceDropsTheRecord) {
 
 TEST_F(LogFile, RecordThatDoesNotFitIsTakenBackWhole) {
     const fs::path p = dir / "small.txt";
-    std::ofstream(p, std::ios::binary) << "earlier\r\n";
+    ASSERT_TRUE(lwtest::writeFile(p, "earlier\r\n"));
     // Emulate a disk that fills up half way through the record.
     auto old = std::signal(SIGXFSZ, SIG_IGN);
     rlimit saved{};
@@ -182,7 +176,7 @@ TEST_F(LogFile, RecordThatDoesNotFitIsTakenBackWhole) {
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, old);
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(slurp(p), "earlier\r\n");
+    EXPECT_EQ(lwtest::readFile(p), "earlier\r\n");
 }
 #endif
 

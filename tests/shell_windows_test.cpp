@@ -21,6 +21,7 @@
 #include "gui/frmsplash.h"
 #include "gui/programicon.h"
 #include "gui/twips.h"
+#include "support/files.h"
 #include "support/guifakes.h"
 #include "support/probeports.h"
 
@@ -35,15 +36,9 @@ struct Shell {
         ini = dir.filePath(QStringLiteral("settings.ini"));
         lw::gui::ShellServices s;
         s.board = [this] {
-            lw::gui::BoardServices b;
-            b.port = std::make_unique<lwtest::FakeSerial>(port);
-            b.time = std::make_unique<lw::ManualTime>(lw::CivilTime{2002, 3, 1, 22, 15, 7, 0});
-            b.beeper = std::make_unique<lwtest::CountingBeeper>();
-            auto k = std::make_unique<lwtest::MemorySink>();
-            sink = k.get();
-            b.sink = std::move(k);
-            b.dialogs = &dialogs;
-            b.namesPath = dir.filePath(QStringLiteral("remlabel.dat"));
+            auto b = fakes.make(std::make_unique<lwtest::FakeSerial>(port),
+                                dir.filePath(QStringLiteral("remlabel.dat")), &dialogs);
+            sink = fakes.sink;
             return b;
         };
         auto probe = std::make_unique<lwtest::ProbePorts>();
@@ -64,6 +59,7 @@ struct Shell {
     std::shared_ptr<lwtest::FakeSerial::Shared> port =
         std::make_shared<lwtest::FakeSerial::Shared>();
     lwtest::ProbePorts* probes = nullptr;
+    lwtest::FakeBoardServices fakes;
     lwtest::MemorySink* sink = nullptr;
     lwtest::RecordingDialogs dialogs;
     std::unique_ptr<frmMain> main;
@@ -134,8 +130,7 @@ private Q_SLOTS:
 
     void splashClosesOnItsTimerOrAFrameClick() {
         Shell s;
-        QTest::qWait(2300);
-        QVERIFY(!s.splash() || !s.splash()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!s.splash() || !s.splash()->isVisible(), 5000);
         QVERIFY(s.main->config()->isVisible());
 
         Shell t;
@@ -373,10 +368,7 @@ private Q_SLOTS:
     void saveAsDoesNotAskToReplaceTheLog() {
         QTemporaryDir dir;
         const QString log = dir.filePath(QStringLiteral("kx40buss.txt"));
-        QFile f(log);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("records so far\r\n");
-        f.close();
+        QVERIFY(lwtest::writeFile(log, "records so far\r\n"));
         lw::gui::QtUserDialogs real;
         bool askedToReplace = false;
         QObject scope;  // no timer of this test outlives it

@@ -95,7 +95,7 @@ TEST(Soak, ADayOfBusKeepsMemoryFlat) {
     line.end = static_cast<std::int64_t>(hours) * 3'600'000;
     std::vector<long> rssByHour;
     std::size_t worstBuffer = 0, worstRaw = 0, worstBacklog = 0;
-    line.afterTick = [&](std::int64_t t, const lw::BusMonitor& m) {
+    line.afterTick = [&](std::int64_t t, const lw::MonitorSession& m) {
         worstBuffer = std::max(worstBuffer, m.decoder().busbuffer.size());
         worstRaw = std::max(worstRaw, m.decoder().rawlog.size());
         worstBacklog = std::max(worstBacklog, port.backlog());

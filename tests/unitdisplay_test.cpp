@@ -48,7 +48,7 @@ INSTANTIATE_TEST_SUITE_P(Display, StatusRows,
 
 void second(Rig& rig, int s) {
     rig.time.setOffset(s * 1000);
-    rig.monitor.clockTick();
+    rig.session.clockTick();
 }
 
 TEST(UnitDisplay, FirstHeardInShowRunCountsFromZeroWithoutReport) {
@@ -133,9 +133,9 @@ TEST(UnitDisplay, FailureWhileRunningReportsOnceAndBeepsEveryTick) {
               "KX-40 #3 !!!!!*   FAILED BECAUSE OF PRESENCE   *!!!!! 0:00:03 INTO THE SHOW, AT  "
               "10:15:10 PM  ON THE 3/1/2002\r\n" +
                   std::string(lw::kRule) + "\r\n");
-    EXPECT_EQ(rig.beeper.count, 1);
+    EXPECT_EQ(rig.beeper.count(), 1u);
     rig.ticks(4);  // no new frame: presence keeps the failure
-    EXPECT_EQ(rig.beeper.count, 5);
+    EXPECT_EQ(rig.beeper.count(), 5u);
     EXPECT_EQ(rig.sink.entries.size(), 1u);
     EXPECT_EQ(rig.slot(3).status, "HELP ME");
 }
@@ -146,20 +146,20 @@ TEST(UnitDisplay, FailureFromReadyBeepsWithoutReport) {
     rig.tick("0im1iHsss");
     EXPECT_EQ(rig.slot(1).status, "HELP ME");
     EXPECT_TRUE(rig.sink.entries.empty());
-    EXPECT_EQ(rig.beeper.count, 2);  // two failed slots, two beeps a tick
+    EXPECT_EQ(rig.beeper.count(), 2u);  // two failed slots, two beeps a tick
     rig.tick();
-    EXPECT_EQ(rig.beeper.count, 4);
+    EXPECT_EQ(rig.beeper.count(), 4u);
 }
 
 TEST(UnitDisplay, FailedLampsFollowTheBlinkPhase) {
     Rig rig;
-    rig.monitor.blinkTick();  // phase on
+    rig.session.blinkTick();  // phase on
     rig.tick("0ih1iHsss");
     EXPECT_EQ(rig.slot(1).panel, c::red);
     EXPECT_EQ(rig.slot(1).lamp, c::green);
     EXPECT_EQ(rig.slot(2).panel, c::red);
     EXPECT_EQ(rig.slot(2).lamp, c::blue);
-    rig.monitor.blinkTick();  // off
+    rig.session.blinkTick();  // off
     rig.tick();
     EXPECT_EQ(rig.slot(1).panel, c::green);
     EXPECT_EQ(rig.slot(1).lamp, c::red);
@@ -169,7 +169,7 @@ TEST(UnitDisplay, FailedLampsFollowTheBlinkPhase) {
 
 TEST(UnitDisplay, InterlockFailureRecordLayoutAndEmptyName) {
     Rig rig;
-    rig.monitor.board().slot(5).name = "";
+    rig.session.board().slot(5).name = "";
     rig.tick("4iUsss");
     second(rig, 1);
     rig.tick("4iMsss");

@@ -9,6 +9,8 @@
 #include <QtTest>
 #include <memory>
 
+#include "support/eventually.h"
+#include "support/files.h"
 #include "support/servicerun.h"
 
 using lwtest::ServiceRun;
@@ -35,13 +37,17 @@ public:
                       "--disable-component-update", "--disable-sync", "--user-data-dir=" + profile,
                       "--remote-debugging-port=0", "--window-size=1200,900", "about:blank"});
         if (!m_proc.waitForStarted(10000)) return false;
-        QFile portFile(profile + "/DevToolsActivePort");
-        QElapsedTimer t;
-        t.start();
-        while (!portFile.exists() && t.elapsed() < 20000) QTest::qWait(100);
-        QTest::qWait(200);
-        if (!portFile.open(QIODevice::ReadOnly)) return false;
-        const int port = portFile.readLine().trimmed().toInt();
+        // Written once the browser listens: its first line is the port.
+        const QString portFile = profile + "/DevToolsActivePort";
+        int port = 0;
+        if (!lwtest::eventually(
+                [&] {
+                    port = QByteArray::fromStdString(lwtest::readFile(portFile)).split('\n')[0].toInt();
+                    return port > 0;
+                },
+                std::chrono::seconds(20))) {
+            return false;
+        }
         QNetworkAccessManager net;
         QNetworkReply* list = net.get(
             QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(port))));
@@ -70,9 +76,7 @@ public:
         m_devtools.sendTextMessage(QString::fromUtf8(
             QJsonDocument(QJsonObject{{"id", id}, {"method", method}, {"params", params}})
                 .toJson(QJsonDocument::Compact)));
-        QElapsedTimer t;
-        t.start();
-        while (!m_replies.contains(id) && t.elapsed() < 10000) QTest::qWait(10);
+        lwtest::eventually([&] { return m_replies.contains(id); }, std::chrono::seconds(10));
         return m_replies.take(id);
     }
 
@@ -88,11 +92,9 @@ public:
 
     // Polls `js` until it gives `want`.
     bool until(const QString& js, const QString& want, int timeoutMs = 10000) {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < timeoutMs) {
-            if (eval(js) == want) return true;
-            QTest::qWait(50);
+        if (lwtest::eventually([&] { return eval(js) == want; },
+                               std::chrono::milliseconds(timeoutMs))) {
+            return true;
         }
         qWarning("%s gave %s, not %s", qPrintable(js), qPrintable(eval(js)), qPrintable(want));
         return false;
@@ -125,10 +127,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString names = dir.filePath(QStringLiteral("remlabel.dat"));
-        QFile n(names);
-        QVERIFY(n.open(QIODevice::WriteOnly));
-        n.write("\"fileok\",\"1\",\"2\",\"SCREEN 3\"\r\n");
-        n.close();
+        QVERIFY(lwtest::writeFile(names, "\"fileok\",\"1\",\"2\",\"SCREEN 3\"\r\n"));
 
         TestBus bus(dir.filePath(QStringLiteral("kx40bus")));
         QVERIFY(bus.plugIn());
@@ -155,8 +154,13 @@ private Q_SLOTS:
         QCOMPARE(browser.eval(kColumns), QStringLiteral("4"));
         browser.eval(QStringLiteral("window.sameLoad = 'yes'"));
 
-        // The unit fails: "HELP ME", its panel flashing red and green, the record on top.
-        QTest::qWait(1200);
+        // The unit fails, a clock second into the show: "HELP ME", its panel
+        // flashing red and green, the record on top.
+        QVERIFY(browser.until(
+            QStringLiteral("String(/^\\d+:\\d\\d:\\d\\d$/.test(document.querySelector('#unit3 .clock')"
+                           ".textContent) && document.querySelector('#unit3 .clock').textContent "
+                           "!== '0:00:00')"),
+            QStringLiteral("true")));
         frames = "2ih";
         QVERIFY(browser.until(kStatus, QStringLiteral("HELP ME"), 3000));
         QVERIFY(browser.until(kPanel, QStringLiteral("rgb(255, 0, 0)"), 5000));

@@ -5,7 +5,6 @@
 
 #include "core/beeper.h"
 #include "core/boardjson.h"
-#include "core/namesfile.h"
 #include "core/timetext.h"
 
 namespace lw {
@@ -57,12 +56,6 @@ private:
     std::size_t m_pos = 0;
 };
 
-class CountingBeeper final : public Beeper {
-public:
-    void beep() override { ++count; }
-    std::uint64_t count = 0;
-};
-
 static_assert(kMaxTimelineMs % kDecoderMs == 0);
 
 // Clamped to the bound first, so the rounding cannot overflow.
@@ -94,35 +87,17 @@ ReplayStats runReplay(const Capture& capture, const ReplayOptions& opt, LogSink&
 ReplayStats runTimeline(TimedInput& port, const Timeline& line, const ReplayOptions& opt,
                         LogSink& sink, std::ostream* board,
                         std::function<void(const LogFailure&)> onLogFailure) {
-    DiscardLogSink discard;
-    LogOptions logOptions;
-    logOptions.rawdata = opt.raw ? 1 : 0;
-    logOptions.busnoise = opt.noise ? 1 : 0;
-    logOptions.unitactivity = opt.activity ? 1 : 0;
-    logOptions.logpath = opt.logPath;
-
-    const std::string& version = line.version;
     ManualTime clock(line.start);
     CountingBeeper beeper;
-    LogSink& logTo = opt.logPath.empty() ? static_cast<LogSink&>(discard) : sink;
-    auto names = [&opt](UnitNames& captions) {
-        if (opt.namesPath) readNamesFile(*opt.namesPath, captions);  // read only, never written
-        return Result<>{};
-    };
-    MonitorSession session(SessionDeps{.port = port,
-                                       .time = clock,
-                                       .beeper = beeper,
-                                       .sink = logTo,
-                                       .logOptions = [&logOptions] { return logOptions; },
-                                       .versionChoice = [&version] { return version; },
-                                       .onLogFailure = std::move(onLogFailure),
-                                       .names = names});
+    SessionDeps deps = fixedSessionDeps(opt, line.version, port, clock, beeper, sink);
+    deps.onLogFailure = std::move(onLogFailure);
+    MonitorSession session(std::move(deps));
 
     // t = 0: the board loads with the port closed, then the port opens.
     std::uint64_t tick = 0;
     port.setOpen(false);
     session.load();
-    if (board) *board << boardJson(tick, 0, session.board(), beeper.count);
+    if (board) *board << boardJson(tick, 0, session.board(), beeper.count());
     port.setOpen(true);
 
     ReplayStats stats;
@@ -139,17 +114,17 @@ ReplayStats runTimeline(TimedInput& port, const Timeline& line, const ReplayOpti
         if (blinkDue) session.blinkTick();
         if (decoderDue) {
             port.setNow(t);
-            const std::uint64_t before = beeper.count;
+            const std::uint64_t before = beeper.count();
             session.decoderTick();
             ++tick;
-            if (board) *board << boardJson(tick, t, session.board(), beeper.count - before);
-            if (line.afterTick) line.afterTick(t, session.monitor());
+            if (board) *board << boardJson(tick, t, session.board(), beeper.count() - before);
+            if (line.afterTick) line.afterTick(t, session);
         }
     }
     stats.decoderTicks = tick;
-    stats.recordsWritten = session.reports().written();
-    stats.recordsDropped = session.reports().dropped();
-    stats.beeps = beeper.count;
+    stats.recordsWritten = session.recordsWritten();
+    stats.recordsDropped = session.recordsDropped();
+    stats.beeps = beeper.count();
     stats.undecodedBytes = port.waiting();
     return stats;
 }

@@ -8,6 +8,7 @@
 
 #include "core/busport.h"
 #include "core/busprotocol.h"
+#include "core/monitoroptions.h"
 #include "core/monitorsession.h"
 #include "core/reports.h"
 #include "tools/capturefile.h"
@@ -16,14 +17,10 @@ namespace lw {
 
 struct UnitBoard;
 
-struct ReplayOptions {
-    std::optional<std::string> softwareVersion;  // overrides the capture's
-    std::string logPath;                         // empty: records go nowhere
-    bool raw = false;
-    bool noise = false;
-    bool activity = false;
-    std::optional<std::string> namesPath;  // read only, never written
-    std::optional<std::int64_t> untilMs;   // 0 to kMaxTimelineMs
+// The monitor options (a software version overrides the capture's) and
+// where the run stops.
+struct ReplayOptions : MonitorOptions {
+    std::optional<std::int64_t> untilMs;  // 0 to kMaxTimelineMs
 };
 
 struct ReplayStats {
@@ -50,14 +47,12 @@ private:
     bool m_open = false;
 };
 
-class BusMonitor;
-
 struct Timeline {
     CivilTime start;
     std::string version{kDefaultVersion};
     std::int64_t end = 0;  // the last decoder tick, ms; at most kMaxTimelineMs
     // Called after every decoder tick, for long runs that watch the monitor.
-    std::function<void(std::int64_t t, const BusMonitor&)> afterTick;
+    std::function<void(std::int64_t t, const MonitorSession&)> afterTick;
 };
 
 // Runs any timed input through the monitor exactly as a replay does.

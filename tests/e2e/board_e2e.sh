@@ -81,7 +81,11 @@ start_app
 start_sim --script "$src/tests/data/e2e.scn"
 keys alt+o
 activity_on
-sleep 24
+# The screenshot shows the failed unit: taken once its record is in the log.
+i=0
+until grep -aq 'FAILED IN INTERLOCK' "$log" 2>/dev/null; do
+  i=$((i + 1)); [ $i -lt 400 ] || fail "no failure record"; sleep 0.1
+done
 [ -n "$shot" ] && /usr/bin/python3 "$src/tests/e2e/screenshot.py" "$shot"
 wait "$sim"
 grep -q ' 0 bytes came back from the line' "$work/sim.out" || fail "the program wrote to the line: $(cat "$work/sim.out")"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,11 +29,7 @@ public:
     }
 };
 
-class CountingBeeper final : public lw::Beeper {
-public:
-    int count = 0;
-    void beep() override { ++count; }
-};
+using lw::CountingBeeper;
 
 // Keeps every record in memory; can be told to fail.
 class MemorySink final : public lw::LogSink {
@@ -67,9 +64,11 @@ struct Rig {
                                   .sink = sink,
                                   .logOptions = [this] { return options; },
                                   .versionChoice = [this] { return this->version; },
-                                  .rawOut = [this](std::string_view s) { raw += s; }}),
-          monitor(session.monitor()),
-          reports(session.reports()) {
+                                  .rawOut = [this](std::string_view s) { raw += s; },
+                                  .onLogFailure =
+                                      [this](const lw::LogFailure& f) {
+                                          if (logFailure) logFailure(f);
+                                      }}) {
         options.rawdata = options.busnoise = options.unitactivity = 1;
         options.logpath = "log.txt";
         session.load();
@@ -98,9 +97,8 @@ struct Rig {
     lw::LogOptions options;
     std::string version;
     std::string raw;
+    std::function<void(const lw::LogFailure&)> logFailure;
     lw::MonitorSession session;
-    lw::BusMonitor& monitor;
-    lw::EventReports& reports;
 };
 
 }  // namespace lwtest

@@ -100,19 +100,14 @@ public:
     std::function<void()> duringInformation;
 };
 
-// The three monitor windows in a work area, on fakes.
-struct Board {
-    // `real` puts up real boxes in place of the recording ones.
-    explicit Board(lw::gui::UserDialogs* real = nullptr) {
-        area.resize(1400, 1000);
-        names = dir.filePath(QStringLiteral("remlabel.dat"));
-        options = new lw::gui::Form3;
-        area.addSubWindow(options);
-        options->setLogpath(dir.filePath(QStringLiteral("kx40buss.txt")));
-        raw = new lw::gui::Form2;
-        area.addSubWindow(raw);
+// The board's services on fakes (a manual clock, a beeper that counts, a
+// log in memory), the port and the dialogs from the caller. Keeps where
+// the fakes are, for the test to read.
+struct FakeBoardServices {
+    lw::gui::BoardServices make(std::unique_ptr<lw::SerialPortOps> port, const QString& namesPath,
+                                lw::gui::UserDialogs* dialogs) {
         lw::gui::BoardServices s;
-        s.port = std::make_unique<FakeSerial>(port);
+        s.port = std::move(port);
         auto t = std::make_unique<lw::ManualTime>(lw::CivilTime{2002, 3, 1, 22, 15, 7, 0});
         time = t.get();
         s.time = std::move(t);
@@ -122,8 +117,39 @@ struct Board {
         auto k = std::make_unique<MemorySink>();
         sink = k.get();
         s.sink = std::move(k);
-        s.dialogs = real ? real : &dialogs;
-        s.namesPath = names;
+        s.dialogs = dialogs;
+        s.namesPath = namesPath;
+        return s;
+    }
+
+    lw::ManualTime* time = nullptr;
+    CountingBeeper* beeper = nullptr;
+    MemorySink* sink = nullptr;
+};
+
+// Makes the board's port (and may name its device); none: a FakeSerial.
+using PortFactory = std::function<void(lw::gui::BoardServices&)>;
+
+// The three monitor windows in a work area, on fakes.
+struct Board {
+    // `real` puts up real boxes in place of the recording ones.
+    explicit Board(const PortFactory& makePort = {}, lw::gui::UserDialogs* real = nullptr) {
+        area.resize(1400, 1000);
+        names = dir.filePath(QStringLiteral("remlabel.dat"));
+        options = new lw::gui::Form3;
+        area.addSubWindow(options);
+        options->setLogpath(dir.filePath(QStringLiteral("kx40buss.txt")));
+        raw = new lw::gui::Form2;
+        area.addSubWindow(raw);
+        lw::gui::BoardServices s = fakes.make(nullptr, names, real ? real : &dialogs);
+        if (makePort) {
+            makePort(s);
+        } else {
+            s.port = std::make_unique<FakeSerial>(port);
+        }
+        time = fakes.time;
+        beeper = fakes.beeper;
+        sink = fakes.sink;
         form = new lw::gui::Form1(*raw, *options, std::move(s));
         area.addSubWindow(form);
         area.show();
@@ -147,6 +173,7 @@ struct Board {
     QString names;
     QMdiArea area;
     std::shared_ptr<FakeSerial::Shared> port = std::make_shared<FakeSerial::Shared>();
+    FakeBoardServices fakes;
     lw::ManualTime* time = nullptr;
     CountingBeeper* beeper = nullptr;
     MemorySink* sink = nullptr;

@@ -16,6 +16,8 @@
 #include <optional>
 #include <string>
 
+#include "support/eventually.h"
+#include "support/files.h"
 #include "support/testbus.h"
 
 namespace lwtest {
@@ -137,12 +139,10 @@ public:
     // Polls the board until `pred` holds; the last board read.
     template <typename Pred>
     std::optional<QJsonObject> boardWhen(Pred pred, int timeoutMs = 10000) {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < timeoutMs) {
-            const QJsonObject b = board();
-            if (pred(b)) return b;
-            QTest::qWait(100);
+        QJsonObject b;
+        if (lwtest::eventually([&] { return pred(b = board()); },
+                               std::chrono::milliseconds(timeoutMs))) {
+            return b;
         }
         return std::nullopt;
     }
@@ -171,9 +171,7 @@ inline QString field(const QJsonObject& board, int slot, const char* name) {
     return unit(board, slot).value(QLatin1String(name)).toString();
 }
 
-inline QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+// A file's bytes as Qt compares them.
+inline QByteArray readAll(const QString& path) { return QByteArray::fromStdString(readFile(path)); }
 
 }  // namespace lwtest

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "support/eventually.h"
 #include "tools/pty.h"
 
 namespace lwtest {
@@ -33,13 +34,10 @@ public:
     // Writes it all, waiting while the line is full (at most 5 s).
     void send(std::string_view bytes) {
         std::size_t done = 0;
-        QElapsedTimer t;
-        t.start();
-        while (done < bytes.size() && t.elapsed() < 5000) {
-            const std::size_t n = m_pty.write(bytes.substr(done));
-            done += n;
-            if (n == 0) QTest::qWait(5);
-        }
+        eventually([&] {
+            done += m_pty.write(bytes.substr(done));
+            return done == bytes.size();
+        });
     }
     // What the monitor side wrote: it should never write anything.
     std::string cameBack() { return m_pty.readAvailable(); }

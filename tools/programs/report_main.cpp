@@ -11,7 +11,7 @@
 #include "core/nightreport.h"
 #include "tools/capturefile.h"
 #include "tools/replay.h"
-#include "tools/toolsupport.h"
+#include "core/commandline.h"
 
 namespace {
 
@@ -89,7 +89,8 @@ lw::Result<> readCapture(const std::string& path, lw::ActivityLogReader& reader)
 }  // namespace
 
 int main(int argc, char** argv) {
-    lw::tools::ArgReader args(argc, argv);
+    lw::cli::ArgReader args(argc, argv);
+    if (auto done = lw::cli::standardAnswer(args.all(), kTool, kUsage)) return *done;
     std::vector<std::string> inputs;
     std::string outPath, title;
     bool json = false;
@@ -97,7 +98,6 @@ int main(int argc, char** argv) {
 
     while (args.next()) {
         const std::string& a = args.current();
-        if (auto done = lw::tools::standardAnswer(a, kTool, kUsage)) return *done;
         auto timeValue = [&](std::optional<lw::LogTime>& out, bool dateOnly) {
             const auto v = args.value();
             if (!v || (dateOnly && v->size() != 10)) return false;

@@ -14,7 +14,7 @@
 
 #include "platform/stopsignals.h"
 #include "tools/simulator.h"
-#include "tools/toolsupport.h"
+#include "core/commandline.h"
 
 #ifdef Q_OS_UNIX
 #include "tools/pty.h"
@@ -37,7 +37,7 @@ constexpr const char* kUsage =
     "  --loop            start the scenario again when it ends\n"
     "  --duration S      stop after S seconds of real time\n";
 
-int usage(const std::string& msg) { return lw::tools::usageError("linewarden-sim", msg, kUsage); }
+int usage(const std::string& msg) { return lw::cli::usageError("linewarden-sim", msg, kUsage); }
 
 // Where the bus bytes go.
 class Line {
@@ -111,7 +111,8 @@ int main(int argc, char** argv) {
     std::int64_t baud = 4800, seed = 1, speed = 1, duration = 0;
     bool loop = false;
 
-    lw::tools::ArgReader args(argc, argv);
+    lw::cli::ArgReader args(argc, argv);
+    if (auto done = lw::cli::standardAnswer(args.all(), "linewarden-sim", kUsage)) return *done;
     while (args.next()) {
         const std::string& a = args.current();
         auto value = [&] { return args.value(); };
@@ -121,7 +122,6 @@ int main(int argc, char** argv) {
             out = *n;
             return true;
         };
-        if (auto done = lw::tools::standardAnswer(a, "linewarden-sim", kUsage)) return *done;
         if (a == "--list") {
             for (auto n : lw::sim::builtinScenarioNames()) std::cout << n << "\n";
             return 0;

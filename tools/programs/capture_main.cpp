@@ -13,7 +13,7 @@
 #include "serial/commport.h"
 #include "platform/stopsignals.h"
 #include "tools/capturefile.h"
-#include "tools/toolsupport.h"
+#include "core/commandline.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ constexpr const char* kUsage =
     "  --out FILE    the capture file (default: standard output)\n";
 
 int usage(const std::string& msg) {
-    return lw::tools::usageError("linewarden-capture", msg, kUsage);
+    return lw::cli::usageError("linewarden-capture", msg, kUsage);
 }
 
 constexpr int kPollMs = 100;
@@ -43,10 +43,10 @@ int main(int argc, char** argv) {
     bool haveVersion = false;
     std::int64_t baud = 4800, duration = 0;
 
-    lw::tools::ArgReader args(argc, argv);
+    lw::cli::ArgReader args(argc, argv);
+    if (auto done = lw::cli::standardAnswer(args.all(), "linewarden-capture", kUsage)) return *done;
     while (args.next()) {
         const std::string& a = args.current();
-        if (auto done = lw::tools::standardAnswer(a, "linewarden-capture", kUsage)) return *done;
         if (a == "--port") {
             portNumber = args.number();
             if (!portNumber) return usage("--port needs a number");

@@ -1,5 +1,5 @@
-// The service's options (command line over the config file), its ring of
-// recent records and the JSON it serves.
+// The command lines of the service and the replay tool: the service's
+// options over its config file, and every refusal of either with its reason.
 #include "service/serviceoptions.h"
 
 #include <gtest/gtest.h>
@@ -9,13 +9,10 @@
 #include <QSysInfo>
 #include <QTemporaryDir>
 
-#include "core/boardjson.h"
-#include "core/unitboard.h"
-#include "service/recordring.h"
+#include "tools/replayoptions.h"
 
 using lw::service::parseEndpoint;
 using lw::service::readServiceOptions;
-using lw::service::RecordRing;
 
 namespace {
 
@@ -34,15 +31,6 @@ private:
     std::string m_path;
 };
 
-lw::RecordEvent event(std::string_view text) {
-    lw::RecordEvent e;
-    e.kind = lw::ReportKind::Started;
-    e.timeText = "10:15:07 PM";
-    e.dateText = "3/1/2002";
-    e.text = text;
-    e.written = true;
-    return e;
-}
 
 }  // namespace
 
@@ -50,7 +38,7 @@ TEST(ServiceOptions, CommandLineAloneWithDefaults) {
     const auto r = readServiceOptions({"--device", "/dev/ttyUSB0", "--activity", "--log", "a.log"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.value.device, "/dev/ttyUSB0");
-    EXPECT_FALSE(r.value.port.has_value());
+    EXPECT_FALSE(r.value.comNumber.has_value());
     EXPECT_EQ(r.value.softwareVersion, "HUBQV-2");
     EXPECT_TRUE(r.value.activity);
     EXPECT_FALSE(r.value.raw);
@@ -84,7 +72,7 @@ TEST(ServiceOptions, ConfigFileUnderTheCommandLine) {
     EXPECT_EQ(both.value.logPath, "mine.log");
     EXPECT_TRUE(both.value.noise);
     EXPECT_TRUE(both.value.raw);
-    EXPECT_EQ(both.value.port, 3);
+    EXPECT_EQ(both.value.comNumber, 3);
     EXPECT_TRUE(both.value.device.empty());
     EXPECT_TRUE(both.value.http->loopback());
     EXPECT_EQ(both.value.configPath, ini.path());
@@ -98,44 +86,82 @@ TEST(ServiceOptions, ConfigValuesKeepTheirCommasAndBlanks) {
     EXPECT_EQ(r.value.logPath, "/tmp/a,b.log");
 }
 
-TEST(ServiceOptions, MistakesAreRefusedWithAReason) {
+// One row per bad line, with the exact reason the program gives.
+TEST(OptionRefusals, EachBadArgumentWithItsReason) {
+    enum class Program { Service, Replay };
     struct Row {
+        Program program;
         std::vector<std::string> args;
-        std::string says;
+        std::string reason;
     };
     ConfigFile unknown("device=/dev/ttyUSB0\nbaud=9600\n");
     ConfigFile badFlag("device=/dev/ttyUSB0\nraw=sometimes\n");
     ConfigFile both("device=/dev/ttyUSB0\nport=2\n");
+    ConfigFile nested("device=/dev/ttyUSB0\nconfig=/etc/other.conf\n");
+    const auto S = Program::Service;
+    const auto R = Program::Replay;
+    const std::string ports = "--port needs a number from 1 to 255";
+    const std::string far = "--until is at most 8640000000 ms (100 days)";
     const std::vector<Row> rows{
-        {{}, "give --port or --device"},
-        {{"--port", "1", "--device", "/dev/ttyS0"}, "give --port or --device"},
-        {{"--port", "0"}, "--port needs a number"},
-        {{"--port", "256"}, "--port needs a number"},
-        {{"--port", "x"}, "--port needs a number"},
-        {{"--device"}, "--device needs a value"},
-        {{"--device", ""}, "--device needs a value"},
-        {{"--device", "/dev/x", "--bogus"}, "unknown argument --bogus"},
-        {{"--device", "/dev/x", "stray"}, "unknown argument stray"},
-        {{"--device", "/dev/x", "--http", "8480"}, "--http needs ADDR:PORT"},
-        {{"--device", "/dev/x", "--http", "127.0.0.1:65536"}, "--http needs ADDR:PORT"},
-        {{"--device", "/dev/x", "--http", "::1:80"}, "--http needs ADDR:PORT"},
-        {{"--device", "/dev/x", "--http", "0.0.0.0:8480"}, "needs --http-token FILE"},
-        {{"--device", "/dev/x", "--http", "192.168.1.5:8480"}, "needs --http-token FILE"},
-        {{"--config"}, "--config needs a file"},
-        {{"--config", "/nonexistent/monitor.conf"}, "cannot read the file"},
-        {{"--config", unknown.path()}, "unknown option \"baud\""},
-        {{"--config", badFlag.path()}, "raw is true or false"},
-        {{"--config", both.path()}, "give --port or --device"},
+        {S, {}, "give --port or --device"},
+        {S, {"--port", "1", "--device", "/dev/ttyS0"}, "give --port or --device"},
+        {S, {"--port", "0"}, ports},
+        {S, {"--port", "256"}, ports},
+        {S, {"--port", "x"}, ports},
+        {S, {"--device"}, "--device needs a value"},
+        {S, {"--device", ""}, "--device needs a value"},
+        {S, {"--device", "/dev/x", "--bogus"}, "unknown argument --bogus"},
+        {S, {"--device", "/dev/x", "stray"}, "unknown argument stray"},
+        {S, {"--device", "/dev/x", "--http", "8480"}, "--http needs ADDR:PORT, not \"8480\""},
+        {S, {"--device", "/dev/x", "--http", "127.0.0.1:65536"},
+         "--http needs ADDR:PORT, not \"127.0.0.1:65536\""},
+        {S, {"--device", "/dev/x", "--http", "::1:80"}, "--http needs ADDR:PORT, not \"::1:80\""},
+        {S, {"--device", "/dev/x", "--http", "0.0.0.0:8480"},
+         "--http on an address other than loopback needs --http-token FILE"},
+        {S, {"--device", "/dev/x", "--http", "192.168.1.5:8480"},
+         "--http on an address other than loopback needs --http-token FILE"},
+        {S, {"--device", "/dev/x", "--site", "booth"},
+         "--mqtt-prefix, --site, --mqtt-credentials and --mqtt-cafile need --mqtt"},
+        {S, {"--config"}, "--config needs a value"},
+        {S, {"--config", "/nonexistent/monitor.conf"},
+         "/nonexistent/monitor.conf: cannot read the file"},
+        {S, {"--config", unknown.path()}, unknown.path() + ": unknown option \"baud\""},
+        {S, {"--config", nested.path()}, nested.path() + ": unknown option \"config\""},
+        {S, {"--config", badFlag.path()},
+         badFlag.path() + ": raw is true or false, not \"sometimes\""},
+        {S, {"--config", both.path()}, "give --port or --device"},
+        {R, {}, "no capture file"},
+        {R, {"a.cap", "b.cap"}, "only one capture file"},
+        {R, {"a.cap", "--bogus"}, "unknown argument --bogus"},
+        {R, {"a.cap", "--log"}, "--log needs a value"},
+        {R, {"a.cap", "--log", ""}, "--log needs a value"},
+        {R, {"a.cap", "--board", ""}, "--board needs a value"},
+        {R, {"a.cap", "--until", "soon"}, "--until needs a number of milliseconds"},
+        {R, {"a.cap", "--until", "-5"}, "--until needs a number of milliseconds"},
+        {R, {"a.cap", "--until", "8640000001"}, far},
+        {R, {"a.cap", "--until", "9223372036854775807"}, far},
+        {R, {"a.cap", "--until", "99999999999999999999"}, far},
     };
     for (const Row& row : rows) {
-        const auto r = readServiceOptions(row.args);
-        EXPECT_FALSE(r.ok) << row.says;
-        EXPECT_NE(r.error.find(row.says), std::string::npos) << r.error;
+        const std::string error = row.program == S ? readServiceOptions(row.args).error
+                                                   : lw::readReplayLine(row.args).error;
+        EXPECT_EQ(error, row.reason) << (row.args.empty() ? "(no arguments)" : row.args.back());
     }
     // With a token, any address will do.
     EXPECT_TRUE(
         readServiceOptions({"--device", "/dev/x", "--http", "0.0.0.0:8480", "--http-token", "t"})
             .ok);
+}
+
+TEST(OptionRefusals, TheUsageListsEveryOptionOnce) {
+    for (const std::string& usage : {lw::service::serviceUsage(), lw::replayUsage()}) {
+        for (const char* name : {"--software-version TEXT", "--log FILE", "--raw", "--noise",
+                                 "--activity", "--names FILE"}) {
+            const std::size_t at = usage.find(std::string("  ") + name);
+            EXPECT_NE(at, std::string::npos) << name;
+            EXPECT_EQ(usage.find(std::string("  ") + name, at + 1), std::string::npos) << name;
+        }
+    }
 }
 
 TEST(ServiceOptions, Endpoints) {
@@ -150,63 +176,25 @@ TEST(ServiceOptions, Endpoints) {
     }
 }
 
-TEST(RecordRing, NumbersInOrderAndAnswersWhatCameAfter) {
-    RecordRing ring(5);
-    EXPECT_EQ(ring.jsonAfter(0, 500), "[]");
-    for (int i = 1; i <= 8; ++i) ring.push(event("record " + std::to_string(i) + "\r\n"));
-    EXPECT_EQ(ring.lastSeq(), 8u);
-    EXPECT_EQ(ring.size(), 5u);  // the oldest three went
-
-    auto seqs = [&](std::uint64_t after, std::size_t max) {
-        std::vector<std::uint64_t> out;
-        for (const auto* r : ring.after(after, max)) out.push_back(r->seq);
-        return out;
-    };
-    EXPECT_EQ(seqs(0, 500), (std::vector<std::uint64_t>{4, 5, 6, 7, 8}));
-    EXPECT_EQ(seqs(5, 500), (std::vector<std::uint64_t>{6, 7, 8}));
-    EXPECT_EQ(seqs(0, 2), (std::vector<std::uint64_t>{7, 8}));  // the most recent ones
-    EXPECT_EQ(seqs(6, 1), (std::vector<std::uint64_t>{8}));
-    EXPECT_TRUE(seqs(8, 500).empty());
-    EXPECT_TRUE(seqs(99, 500).empty());
-    EXPECT_TRUE(seqs(0, 0).empty());
-    EXPECT_EQ(ring.jsonAfter(7, 500),
-              "[{\"seq\":8,\"time\":\"10:15:07 PM\",\"date\":\"3/1/2002\",\"text\":\"record "
-              "8\\u000d\\u000a\"}]");
-}
-
-TEST(BoardJson, ThePortStateClosesTheReplaysLine) {
-    lw::UnitBoard b;
-    const std::string line = lw::boardJson(0, 0, b, 0);
-    const std::string withPort = lw::boardJson(0, 0, b, 0, "lost");
-    ASSERT_TRUE(line.ends_with("]}\n"));
-    EXPECT_EQ(withPort, line.substr(0, line.size() - 2) + ",\"port\":\"lost\"}\n");
-}
-
-TEST(BoardJson, RecordTextIsEscapedAsReceived) {
-    EXPECT_EQ(lw::recordJson(3, "1:02:03 AM", "1/2/2003", std::string("a\"\\\x7f\xff\x00z", 7)),
-              "{\"seq\":3,\"time\":\"1:02:03 AM\",\"date\":\"1/2/2003\",\"text\":"
-              "\"a\\\"\\\\\\u007f\\u00ff\\u0000z\"}");
-}
-
 namespace {
 
-// MQTT options, by the same reader.
-lw::Result<lw::service::ServiceOptions> options(std::vector<std::string> args) {
+// // MQTT options, by the same reader.
+lw::Result<lw::service::ServiceOptions> mqttOptions(std::vector<std::string> args) {
     args.insert(args.begin(), {"--device", "/dev/null"});
-    return lw::service::readServiceOptions(args);
+    return readServiceOptions(args);
 }
 
 }  // namespace
 
 TEST(MqttOptions, DefaultsAndValues) {
-    auto r = options({"--mqtt", "127.0.0.1:1883"});
+    auto r = mqttOptions({"--mqtt", "127.0.0.1:1883"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.value.mqttHost, "127.0.0.1");
     EXPECT_EQ(r.value.mqttPort, 1883);
     EXPECT_EQ(r.value.mqttPrefix, "linewarden");
     EXPECT_EQ(r.value.site, QSysInfo::machineHostName().toStdString());
 
-    r = options({"--mqtt", "broker.chain.example:8883", "--mqtt-prefix", "chain/lw", "--site",
+    r = mqttOptions({"--mqtt", "broker.chain.example:8883", "--mqtt-prefix", "chain/lw", "--site",
                  "Odeon 3", "--mqtt-credentials", "/etc/linewarden/mqtt", "--mqtt-cafile",
                  "/etc/linewarden/ca.crt"});
     ASSERT_TRUE(r.ok) << r.error;
@@ -217,12 +205,12 @@ TEST(MqttOptions, DefaultsAndValues) {
     EXPECT_EQ(r.value.mqttCredentials, "/etc/linewarden/mqtt");
     EXPECT_EQ(r.value.mqttCafile, "/etc/linewarden/ca.crt");
 
-    r = options({"--mqtt", "[::1]:1884"});
+    r = mqttOptions({"--mqtt", "[::1]:1884"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.value.mqttHost, "::1");
 
     // Off unless asked for.
-    r = options({});
+    r = mqttOptions({});
     ASSERT_TRUE(r.ok);
     EXPECT_TRUE(r.value.mqttHost.empty());
 }
@@ -243,23 +231,17 @@ TEST(MqttOptions, WhatIsRefused) {
         {"--mqtt", "broker:1883", "--mqtt-prefix", "/lw"},
     };
     for (const auto& args : bad) {
-        const auto r = options(args);
+        const auto r = mqttOptions(args);
         EXPECT_FALSE(r.ok) << args.back();
         EXPECT_FALSE(r.error.empty());
     }
 }
 
 TEST(MqttOptions, FromTheConfigFileTheLineWins) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString conf = dir.filePath("monitor.conf");
-    QFile f(conf);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(
+    ConfigFile conf(
         "mqtt=broker.chain.example:1883\nmqtt-prefix=chain/lw\nsite=booth1\n"
         "mqtt-credentials=/etc/linewarden/mqtt\nmqtt-cafile=/etc/linewarden/ca.crt\n");
-    f.close();
-    const auto r = options({"--config", conf.toStdString(), "--site", "booth2"});
+    const auto r = mqttOptions({"--config", conf.path(), "--site", "booth2"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.value.mqttHost, "broker.chain.example");
     EXPECT_EQ(r.value.mqttPrefix, "chain/lw");
