@@ -209,7 +209,7 @@ private Q_SLOTS:
         const QString desktop = dir.filePath(QStringLiteral("Desktop/kx40buss.txt"));
         lw::gui::DefaultLogFolderSink sink(std::make_unique<lw::FileLogSink>(), desktop);
         QVERIFY(sink.append(desktop.toStdString(), "one\r\n").ok);
-        QCOMPARE(fileBytes(desktop), QByteArray("one\r\n"));
+        QCOMPARE(lwtest::readFile(desktop), std::string("one\r\n"));
         // A path the user chose is used as chosen.
         QVERIFY(!sink.append(dir.filePath(QStringLiteral("Chosen/log.txt")).toStdString(), "").ok);
     }

@@ -251,8 +251,8 @@ std::string lookAt(const std::string& steps) {
 // LW_UPDATE_GOLDEN=1 writes the expected file anew, for a deliberate change.
 TEST(MqttPayloads, RetainedTopicsAsTheBoardChanges) {
     const std::string dir = LW_SOURCE_DIR "/tests/data/mqtt/";
-    const std::string got = lookAt(lwtest::slurp(dir + "board.steps"));
+    const std::string got = lookAt(lwtest::readFile(dir + "board.steps"));
     if (std::getenv("LW_UPDATE_GOLDEN"))
         std::ofstream(dir + "board.expected", std::ios::binary) << got;
-    EXPECT_EQ(got, lwtest::slurp(dir + "board.expected"));
+    EXPECT_EQ(got, lwtest::readFile(dir + "board.expected"));
 }

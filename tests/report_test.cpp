@@ -13,18 +13,14 @@
 #include "core/nightreport.h"
 #include "tools/capturefile.h"
 #include "tools/replay.h"
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 using lw::ReportKind;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using lwtest::readFile;
 
 void spit(const fs::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary) << text;
@@ -137,7 +133,7 @@ TEST(ActivityLog, EveryRecordReadsBack) {
 
 // CR LF, LF and CR-only line ends, fed whole or a byte at a time, read alike.
 TEST(ActivityLog, LineEndsAndPiecesDoNotMatter) {
-    const std::string crlf = slurp(fs::path(LW_SOURCE_DIR) / "tests/data/failure-activity.log");
+    const std::string crlf = readFile(fs::path(LW_SOURCE_DIR) / "tests/data/failure-activity.log");
     std::string lf, cr;
     for (std::size_t i = 0; i < crlf.size(); ++i) {
         if (crlf.compare(i, 2, "\r\n") == 0) {
@@ -228,12 +224,12 @@ TEST(NightReport, GeneratedNightGivesTheExpectedFacts) {
     lw::FileLogSink sink;
     lw::runReplay(parsed.value, opt, sink, nullptr);
 
-    const std::string log = slurp(opt.logPath);
+    const std::string log = readFile(opt.logPath);
     const std::string json = reportOf(log);
     const fs::path golden = fs::path(LW_SOURCE_DIR) / "tests/data/report/generated-night.json";
     if (std::getenv("LW_UPDATE_GOLDEN")) spit(golden, json);
     spit(kOut / "night.json", json);
-    EXPECT_EQ(json, slurp(golden)) << "diff " << (kOut / "night.json") << ' ' << golden;
+    EXPECT_EQ(json, readFile(golden)) << "diff " << (kOut / "night.json") << ' ' << golden;
     const std::string html = reportOf(log, 1 << 20, true);
     EXPECT_EQ(html.find("<script"), std::string::npos);
     EXPECT_NE(html.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);

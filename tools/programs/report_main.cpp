@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "core/activitylog.h"
+#include "core/commandline.h"
 #include "core/nightreport.h"
+#include "core/textutil.h"
 #include "tools/capturefile.h"
 #include "tools/replay.h"
-#include "core/commandline.h"
 
 namespace {
 
