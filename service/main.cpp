@@ -10,7 +10,7 @@
 #include "service/monitorservice.h"
 #include "service/mqttfeed.h"
 #include "service/serviceoptions.h"
-#include "service/webboard.h"
+#include "service/web/webboard.h"
 #include "tools/toolsupport.h"
 
 using namespace lw::service;
