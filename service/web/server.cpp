@@ -2,6 +2,9 @@
 
 #include <QTcpSocket>
 #include <algorithm>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "service/web/connection.h"
 
@@ -12,6 +15,14 @@ Server::Server(Handler handler, QObject* parent)
     m_clock.start();
     // A crowd arriving at once waits to be answered rather than half-connected.
     setListenBacklogSize(kBacklog);
+    // After a crowd has come and gone the allocator keeps what it freed;
+    // measured, giving it back brings the heap to its resting size again.
+    m_trim.setSingleShot(true);
+    m_trim.setInterval(std::chrono::seconds(1));
+    m_trim.setTimerType(Qt::VeryCoarseTimer);
+#ifdef __GLIBC__
+    connect(&m_trim, &QTimer::timeout, this, [] { malloc_trim(0); });
+#endif
 }
 
 Server::~Server() {
@@ -77,7 +88,10 @@ bool Server::becomeWebSocket(Connection* connection) {
 }
 
 void Server::release(QTcpSocket* socket) {
-    std::erase_if(m_entries, [socket](const Entry& e) { return e.socket == socket; });
+    if (std::erase_if(m_entries, [socket](const Entry& e) { return e.socket == socket; }) > 0 &&
+        !m_trim.isActive()) {
+        m_trim.start();
+    }
 }
 
 }  // namespace lw::service::web

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QTcpServer>
+#include <QTimer>
 #include <functional>
 #include <vector>
 
@@ -63,6 +64,7 @@ private:
     Handler m_handler;
     std::vector<Entry> m_entries;
     QElapsedTimer m_clock;
+    QTimer m_trim;
 };
 
 }  // namespace lw::service::web
