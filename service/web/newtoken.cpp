@@ -1,6 +1,7 @@
 #include "service/web/newtoken.h"
 
 #include <QRandomGenerator>
+#include <QSysInfo>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -57,7 +58,12 @@ std::optional<int> newTokenCommand(const std::vector<std::string>& args, std::os
     std::string where = "127.0.0.1:8480";
     if (at && at->port != 0) {
         QString host = at->address.toString();
-        if (at->address.protocol() == QAbstractSocket::IPv6Protocol) host = '[' + host + ']';
+        // Listening everywhere: the browser needs this host's own name.
+        if (at->address == QHostAddress::AnyIPv4 || at->address == QHostAddress::AnyIPv6) {
+            host = QSysInfo::machineHostName();
+        } else if (at->address.protocol() == QAbstractSocket::IPv6Protocol) {
+            host = '[' + host + ']';
+        }
         where = host.toStdString() + ':' + std::to_string(at->port);
     }
     const char* scheme = valueAfter(args, "--https-cert").empty() ? "http://" : "https://";
