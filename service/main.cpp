@@ -12,7 +12,8 @@
 #include "service/monitorservice.h"
 #include "service/mqtt/publisher.h"
 #include "service/serviceoptions.h"
-#include "service/webboard.h"
+#include "service/web/newtoken.h"
+#include "service/web/webboard.h"
 
 using namespace lw::service;
 
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (auto done = lw::cli::standardAnswer(args, kServiceName, serviceUsage())) return *done;
+    if (auto done = newTokenCommand(args, std::cout, std::cerr)) return *done;
     const auto parsed = readServiceOptions(args);
     if (!parsed.ok) return lw::cli::usageError(kServiceName, parsed.error, serviceUsage());
     const ServiceOptions& options = parsed.value;

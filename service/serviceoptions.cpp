@@ -9,6 +9,7 @@
 #include "core/busprotocol.h"
 #include "core/commandline.h"
 #include "core/textutil.h"
+#include "service/filechecks.h"
 #include "service/mqtt/topics.h"
 
 namespace lw::service {
@@ -48,6 +49,11 @@ const cli::OptionTable<ServiceOptions>& optionTable() {
         t.push_back(textOption("http-token", "FILE", &ServiceOptions::httpTokenFile,
                                "a bearer token that every web request must carry; required\n"
                                "for an address other than loopback"));
+        t.push_back(textOption("https-cert", "FILE", &ServiceOptions::httpsCert,
+                               "serve the web board over HTTPS only, with this PEM\n"
+                               "certificate (chain) and --https-key's key"));
+        t.push_back(textOption("https-key", "FILE", &ServiceOptions::httpsKey,
+                               "the key of --https-cert"));
         t.push_back({"mqtt", "HOST:PORT", "publishes the board and the records to that MQTT broker",
                      [](ServiceOptions& o, const std::string& v) {
                          const auto hp = splitHostPort(v);
@@ -87,8 +93,7 @@ std::string iniValue(const QVariant& v) {
 
 Result<> readConfig(const std::string& path, ServiceOptions& o) {
     const QString file = QString::fromStdString(path);
-    const QFileInfo info(file);
-    if (!info.isFile() || !info.isReadable()) return fail(path + ": cannot read the file");
+    if (const Result<> f = checkReadableFile(path, "the config file", kMaxConfigFile); !f.ok) return f;
     QSettings ini(file, QSettings::IniFormat);
     if (ini.status() != QSettings::NoError) return fail(path + ": not an INI file");
     for (const QString& key : ini.allKeys()) {
@@ -105,6 +110,9 @@ Result<> checkTogether(const ServiceOptions& o) {
     if (o.comNumber.has_value() == !o.device.empty()) return fail("give --port or --device");
     if (o.http && !o.http->loopback() && o.httpTokenFile.empty()) {
         return fail("--http on an address other than loopback needs --http-token FILE");
+    }
+    if (o.httpsCert.empty() != o.httpsKey.empty() || (!o.httpsCert.empty() && !o.http)) {
+        return fail("--https-cert and --https-key go together, with --http");
     }
     if (o.mqttHost.empty() && (!o.mqttPrefix.empty() || !o.site.empty() ||
                                !o.mqttCredentials.empty() || !o.mqttCafile.empty())) {
@@ -151,7 +159,9 @@ const std::string& serviceUsage() {
         kServiceName, "(--port N | --device PATH) [OPTION]...",
         "Monitors a KX-40 bus without a display, read-only, and keeps its activity log;\n"
         "with --http it serves a live board to web browsers.\n",
-        optionTable());
+        optionTable(),
+        "  --new-token FILE    writes a new random token to FILE (mode 0600), prints the\n"
+        "                      address to open, and exits\n");
     return text;
 }
 
@@ -187,6 +197,7 @@ Result<ServiceOptions> readServiceOptions(const std::vector<std::string>& args) 
     }
     const Result<> together = checkTogether(o);
     if (!together.ok) return R::failure(together.error);
+    if (const Result<> files = checkServiceFiles(o); !files.ok) return R::failure(files.error);
     if (!o.mqttHost.empty()) {
         if (o.mqttPrefix.empty()) o.mqttPrefix = std::string(mqtt::kDefaultPrefix);
         if (o.site.empty()) o.site = QSysInfo::machineHostName().toStdString();

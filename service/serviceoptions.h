@@ -28,6 +28,8 @@ struct ServiceOptions : MonitorOptions {
     std::string device;            // --device PATH
     std::optional<HttpEndpoint> http;
     std::string httpTokenFile;
+    std::string httpsCert;  // HTTPS on the --http listener when both are set
+    std::string httpsKey;
     std::string configPath;
     // MQTT publishing, on when mqttHost is set.
     std::string mqttHost;

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSysInfo>
 #include <QTemporaryDir>
 
@@ -98,6 +99,8 @@ TEST(OptionRefusals, EachBadArgumentWithItsReason) {
     ConfigFile badFlag("device=/dev/ttyUSB0\nraw=sometimes\n");
     ConfigFile both("device=/dev/ttyUSB0\nport=2\n");
     ConfigFile nested("device=/dev/ttyUSB0\nconfig=/etc/other.conf\n");
+    const std::string huge(70000, 'x');
+    ConfigFile big(huge.c_str());
     const auto S = Program::Service;
     const auto R = Program::Replay;
     const std::string ports = "--port needs a number from 1 to 255";
@@ -124,7 +127,14 @@ TEST(OptionRefusals, EachBadArgumentWithItsReason) {
          "--mqtt-prefix, --site, --mqtt-credentials and --mqtt-cafile need --mqtt"},
         {S, {"--config"}, "--config needs a value"},
         {S, {"--config", "/nonexistent/monitor.conf"},
-         "/nonexistent/monitor.conf: cannot read the file"},
+         "the config file /nonexistent/monitor.conf does not exist"},
+        {S, {"--config", "/dev/zero"}, "the config file /dev/zero is not a regular file"},
+        {S, {"--device", "/dev/x", "--mqtt", "h:1", "--mqtt-credentials", "/dev/zero"},
+         "the credentials file /dev/zero is not a regular file"},
+        {S, {"--device", "/dev/x", "--http", "127.0.0.1:0", "--http-token", "/tmp"},
+         "the token file /tmp is not a regular file"},
+        {S, {"--device", "/dev/x", "--names", big.path()},
+         "the names file " + big.path() + " is larger than 65536 bytes"},
         {S, {"--config", unknown.path()}, unknown.path() + ": unknown option \"baud\""},
         {S, {"--config", nested.path()}, nested.path() + ": unknown option \"config\""},
         {S, {"--config", badFlag.path()},
@@ -148,9 +158,17 @@ TEST(OptionRefusals, EachBadArgumentWithItsReason) {
         EXPECT_EQ(error, row.reason) << (row.args.empty() ? "(no arguments)" : row.args.back());
     }
     // With a token, any address will do.
-    EXPECT_TRUE(
-        readServiceOptions({"--device", "/dev/x", "--http", "0.0.0.0:8480", "--http-token", "t"})
-            .ok);
+    ConfigFile token("t\n");
+    EXPECT_TRUE(readServiceOptions(
+                    {"--device", "/dev/x", "--http", "0.0.0.0:8480", "--http-token", token.path()})
+                    .ok);
+    // A relative device that is here is taken from here, not from /dev.
+    const QString here = QDir::currentPath();
+    QDir::setCurrent(QFileInfo(QString::fromStdString(token.path())).path());
+    const auto relative = readServiceOptions({"--device", "monitor.conf"});
+    QDir::setCurrent(here);
+    ASSERT_TRUE(relative.ok) << relative.error;
+    EXPECT_EQ(relative.value.device, token.path());
 }
 
 TEST(OptionRefusals, TheUsageListsEveryOptionOnce) {

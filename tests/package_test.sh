@@ -30,7 +30,7 @@ EOF
 # Depends come from the binaries; the service's never reach the desktop stack.
 dpkg-deb -f "$(deb linewarden)" Depends | grep -q libqt6widgets6 || fail "linewarden: Depends"
 monitor=$(deb linewarden-monitor)
-dpkg-deb -f "$monitor" Depends | grep -q 'libqt6httpserver6.*libqt6serialport6' || fail "linewarden-monitor: Depends"
+dpkg-deb -f "$monitor" Depends | grep -q 'libqt6serialport6.*libqt6websockets6' || fail "linewarden-monitor: Depends"
 if dpkg-deb -f "$monitor" Depends | grep -E 'libqt6(gui|widgets|svg)|fonts-|qpa'; then
   fail "linewarden-monitor depends on the desktop stack"
 fi
