@@ -212,16 +212,17 @@ TEST(MqttOptions, DefaultsAndValues) {
     EXPECT_EQ(r.value.mqttPrefix, "linewarden");
     EXPECT_EQ(r.value.site, QSysInfo::machineHostName().toStdString());
 
+    // The files must be there: they are checked before the service starts.
+    ConfigFile cred("user\npass\n"), ca("-----BEGIN CERTIFICATE-----\n");
     r = mqttOptions({"--mqtt", "broker.chain.example:8883", "--mqtt-prefix", "chain/lw", "--site",
-                 "Odeon 3", "--mqtt-credentials", "/etc/linewarden/mqtt", "--mqtt-cafile",
-                 "/etc/linewarden/ca.crt"});
+                     "Odeon 3", "--mqtt-credentials", cred.path(), "--mqtt-cafile", ca.path()});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.value.mqttHost, "broker.chain.example");
     EXPECT_EQ(r.value.mqttPort, 8883);
     EXPECT_EQ(r.value.mqttPrefix, "chain/lw");
     EXPECT_EQ(r.value.site, "Odeon 3");
-    EXPECT_EQ(r.value.mqttCredentials, "/etc/linewarden/mqtt");
-    EXPECT_EQ(r.value.mqttCafile, "/etc/linewarden/ca.crt");
+    EXPECT_EQ(r.value.mqttCredentials, cred.path());
+    EXPECT_EQ(r.value.mqttCafile, ca.path());
 
     r = mqttOptions({"--mqtt", "[::1]:1884"});
     ASSERT_TRUE(r.ok) << r.error;
@@ -256,14 +257,15 @@ TEST(MqttOptions, WhatIsRefused) {
 }
 
 TEST(MqttOptions, FromTheConfigFileTheLineWins) {
-    ConfigFile conf(
-        "mqtt=broker.chain.example:1883\nmqtt-prefix=chain/lw\nsite=booth1\n"
-        "mqtt-credentials=/etc/linewarden/mqtt\nmqtt-cafile=/etc/linewarden/ca.crt\n");
+    ConfigFile cred("user\npass\n"), ca("-----BEGIN CERTIFICATE-----\n");
+    const std::string text = "mqtt=broker.chain.example:1883\nmqtt-prefix=chain/lw\nsite=booth1\n"
+                             "mqtt-credentials=" + cred.path() + "\nmqtt-cafile=" + ca.path() + "\n";
+    ConfigFile conf(text.c_str());
     const auto r = mqttOptions({"--config", conf.path(), "--site", "booth2"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.value.mqttHost, "broker.chain.example");
     EXPECT_EQ(r.value.mqttPrefix, "chain/lw");
     EXPECT_EQ(r.value.site, "booth2");
-    EXPECT_EQ(r.value.mqttCredentials, "/etc/linewarden/mqtt");
-    EXPECT_EQ(r.value.mqttCafile, "/etc/linewarden/ca.crt");
+    EXPECT_EQ(r.value.mqttCredentials, cred.path());
+    EXPECT_EQ(r.value.mqttCafile, ca.path());
 }
