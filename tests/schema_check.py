@@ -2,7 +2,8 @@
 """Validates JSON documents against docs/schema/ with a real validator.
 
 usage: schema_check.py SCHEMA_DIR KIND FILE [KIND FILE ...]
-KIND is board, unit, bus, record or event: FILE holds one document a line.
+KIND is board, unit, bus, record or event: FILE holds one document a line
+(or a JSON array of them, as /api/records answers).
 KIND message: a WebSocket message per line ({"board","records","events"}).
 KIND retained: "unit/N JSON" or "bus JSON" per line (MQTT retained topics).
 Exit 0 all valid, 1 a document is not, 77 python3-jsonschema is missing.
@@ -52,7 +53,7 @@ def main(argv):
             if kind == "retained":
                 topic, _, line = line.partition(" ")
             doc = json.loads(line)
-            parts = [(kind, doc)]
+            parts = [(kind, d) for d in doc] if isinstance(doc, list) else [(kind, doc)]
             if kind == "retained":
                 parts = [("bus" if topic == "bus" else "unit", doc)]
                 if topic != "bus" and topic != f"unit/{doc.get('unit')}":

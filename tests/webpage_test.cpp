@@ -173,6 +173,26 @@ class WebPageTest : public QObject {
         out.write(png);
     }
 
+    // The documents against docs/schema/ with python3-jsonschema, when it is there.
+    void checkSchema(const QString& kind, const QByteArray& lines) {
+        QTemporaryDir dir;
+        QFile f(dir.filePath(QStringLiteral("docs.jsonl")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(lines);
+        f.close();
+        QProcess check;
+        check.start(QStringLiteral("python3"),
+                    {QStringLiteral(LW_SOURCE_DIR "/tests/schema_check.py"),
+                     QStringLiteral(LW_SOURCE_DIR "/docs/schema"), kind, f.fileName()});
+        QVERIFY(check.waitForFinished(60000));
+        const QByteArray out = check.readAll();
+        if (check.exitCode() == 77) {
+            qWarning("%s", out.constData());
+            return;
+        }
+        QVERIFY2(check.exitCode() == 0, out.constData());
+    }
+
     // Waits for the page's own state; how long it took, or -1.
     qint64 stateWithin(Browser& browser, const QString& want, int timeoutMs) {
         QElapsedTimer t;
@@ -201,6 +221,13 @@ private Q_SLOTS:
         auto service = std::make_unique<ServiceRun>();
         QVERIFY(service->start(args, QStringLiteral("port open: ")));
         const quint16 port = service->port();
+
+        // Every WebSocket message the page is sent, for the schema check.
+        QByteArray messages;
+        QWebSocket listener;
+        connect(&listener, &QWebSocket::textMessageReceived,
+                [&](const QString& m) { messages += m.toUtf8() + '\n'; });
+        listener.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(port)));
 
         Browser browser;
         QVERIFY2(browser.start(chromium, dir.filePath(QStringLiteral("profile"))),
@@ -244,6 +271,11 @@ private Q_SLOTS:
         const qint64 back = stateWithin(browser, "live", 3000);
         QVERIFY2(back >= 0, "not live within 3 s of the device's return");
         QVERIFY(browser.until("String(document.querySelector('#recordlist li.service').textContent.startsWith('BUS BACK'))", "true"));
+
+        checkSchema(QStringLiteral("board"), lwtest::httpGet(port, "/api/board").body + '\n');
+        checkSchema(QStringLiteral("record"), lwtest::httpGet(port, "/api/records").body + '\n');
+        QVERIFY(messages.contains("\"bus_back\"") && messages.contains("\"log_failed\""));
+        checkSchema(QStringLiteral("message"), messages);
 
         // The service dies: stale within 3 s, every tile grey, then live again
         // within 3 s of its restart, without a reload.
