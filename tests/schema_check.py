@@ -5,7 +5,8 @@ usage: schema_check.py SCHEMA_DIR KIND FILE [KIND FILE ...]
 KIND is board, unit, bus, record or event: FILE holds one document a line
 (or a JSON array of them, as /api/records answers).
 KIND message: a WebSocket message per line ({"board","records","events"}).
-KIND retained: "unit/N JSON" or "bus JSON" per line (MQTT retained topics).
+KIND retained: "[...] TOPIC JSON" per line, TOPIC ending in unit/N or bus
+(MQTT retained topics).
 Exit 0 all valid, 1 a document is not, 77 python3-jsonschema is missing.
 """
 import json
@@ -51,12 +52,14 @@ def main(argv):
             bad += 1
         for n, line in enumerate(lines, 1):
             if kind == "retained":
-                topic, _, line = line.partition(" ")
+                head, brace, rest = line.partition("{")
+                topic, line = head.split()[-1], brace + rest
             doc = json.loads(line)
             parts = [(kind, d) for d in doc] if isinstance(doc, list) else [(kind, doc)]
             if kind == "retained":
-                parts = [("bus" if topic == "bus" else "unit", doc)]
-                if topic != "bus" and topic != f"unit/{doc.get('unit')}":
+                bus = topic.split("/")[-1] == "bus"
+                parts = [("bus" if bus else "unit", doc)]
+                if not bus and not topic.endswith(f"unit/{doc.get('unit')}"):
                     bad += 1
                     print(f"{path}:{n}: topic {topic} carries unit {doc.get('unit')}")
             if kind == "message":

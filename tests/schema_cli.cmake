@@ -1,5 +1,6 @@
 # Every sample through linewarden-replay: the board lines, the events and the
-# retained documents validate against docs/schema/, and the events and the
+# retained documents validate against docs/schema/ (and so do the MQTT
+# retained payloads of tests/data/mqtt/board.expected), and the events and the
 # retained documents match their golden files in tests/data/.
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
@@ -23,6 +24,8 @@ foreach(cap ${samples})
   list(APPEND check board "${WORK}/${name}.jsonl" event "${WORK}/${name}.events"
                     retained "${WORK}/${name}.retained")
 endforeach()
+# The MQTT retained payloads' golden file too.
+list(APPEND check retained "${SRC}/tests/data/mqtt/board.expected")
 execute_process(COMMAND ${PYTHON} "${SRC}/tests/schema_check.py" "${SRC}/docs/schema" ${check}
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 message("${out}${err}")

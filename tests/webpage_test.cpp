@@ -10,6 +10,7 @@
 #include <csignal>
 #include <memory>
 
+#include "support/schemacheck.h"
 #include "support/servicerun.h"
 
 using lwtest::ServiceRun;
@@ -173,24 +174,9 @@ class WebPageTest : public QObject {
         out.write(png);
     }
 
-    // The documents against docs/schema/ with python3-jsonschema, when it is there.
     void checkSchema(const QString& kind, const QByteArray& lines) {
-        QTemporaryDir dir;
-        QFile f(dir.filePath(QStringLiteral("docs.jsonl")));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(lines);
-        f.close();
-        QProcess check;
-        check.start(QStringLiteral("python3"),
-                    {QStringLiteral(LW_SOURCE_DIR "/tests/schema_check.py"),
-                     QStringLiteral(LW_SOURCE_DIR "/docs/schema"), kind, f.fileName()});
-        QVERIFY(check.waitForFinished(60000));
-        const QByteArray out = check.readAll();
-        if (check.exitCode() == 77) {
-            qWarning("%s", out.constData());
-            return;
-        }
-        QVERIFY2(check.exitCode() == 0, out.constData());
+        const QString errors = lwtest::schemaErrors(kind, lines);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors));
     }
 
     // Waits for the page's own state; how long it took, or -1.
