@@ -57,11 +57,11 @@ int main(int argc, char** argv) {
         }
         lw::mqtt::Publisher* p = mqtt.get();
         QObject::connect(&service, &MonitorService::ticked, &service,
-                         [&service, p] { p->board(service.session().view()); });
+                         [&service, p] { p->publishBoard(service.session().view()); });
         QObject::connect(&service, &MonitorService::eventAdded, &service,
-                         [p](const lw::BoardEvent& e) { p->event(e); });
+                         [p](const lw::BoardEvent& e) { p->publishEvent(e); });
         QObject::connect(&service, &MonitorService::recordAdded, &service,
-                         [p](const ServiceRecord& r) { p->record(r.text); });
+                         [p](const ServiceRecord& r) { p->publishRecord(r.text); });
         QObject::connect(&service, &MonitorService::stopped, &service, [p] { p->stop(); });
     }
 

@@ -68,25 +68,25 @@ void Publisher::stop(std::chrono::milliseconds grace) {
     QCoreApplication::sendPostedEvents(&m_home);
 }
 
-void Publisher::board(const BoardView& view) {
+void Publisher::publishBoard(const BoardView& view) {
     if (!m_sender) return;
     std::vector<RetainedUpdate> changes = m_retained.changes(view);
     if (!changes.empty() && m_outbox->putRetained(std::move(changes))) giveTurn();
 }
 
-void Publisher::event(const BoardEvent& event) {
+void Publisher::publishEvent(const BoardEvent& event) {
     if (!m_sender) return;
     if (auto payload = eventPayload(event); payload && m_outbox->putEvent(std::move(*payload))) {
         giveTurn();
     }
 }
 
-void Publisher::record(std::string_view text) {
+void Publisher::publishRecord(std::string_view text) {
     if (m_sender && m_outbox->putRecord(std::string(text))) giveTurn();
 }
 
 void Publisher::giveTurn() {
-    QMetaObject::invokeMethod(m_sender, &Sender::send, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_sender, &Sender::sendWaiting, Qt::QueuedConnection);
 }
 
 }  // namespace lw::mqtt

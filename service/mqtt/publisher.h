@@ -66,11 +66,11 @@ public:
 
     // From the monitoring thread, after each tick: the board as the contract
     // tells it; only what changed its meaning goes out.
-    void board(const BoardView& view);
+    void publishBoard(const BoardView& view);
     // From the monitoring thread: one unit or bus event, as it happened.
-    void event(const BoardEvent& event);
+    void publishEvent(const BoardEvent& event);
     // From the monitoring thread: one record exactly as the log got it.
-    void record(std::string_view text);
+    void publishRecord(std::string_view text);
 
     Stats stats() const { return m_outbox->stats(); }
 
