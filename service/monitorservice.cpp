@@ -2,6 +2,7 @@
 
 #include "core/boardjson.h"
 #include "core/busprotocol.h"
+#include "core/contractjson.h"
 #include "core/monitoroptions.h"
 
 namespace lw::service {
@@ -12,6 +13,18 @@ CommPort::Resolver resolverFor(const ServiceOptions& o) {
     if (o.device.empty()) return {};  // the settings store, as the board maps COM numbers
     const QString path = QString::fromStdString(o.device);
     return [path](int) { return path; };
+}
+
+PortState portStateOf(PortKeeper::State s) {
+    switch (s) {
+        case PortKeeper::State::Open:
+            return PortState::Open;
+        case PortKeeper::State::Lost:
+            return PortState::Lost;
+        case PortKeeper::State::Closed:
+            break;
+    }
+    return PortState::Closed;
 }
 
 }  // namespace
@@ -35,6 +48,11 @@ MonitorService::MonitorService(const ServiceOptions& options, Journal journal, Q
       m_runner(m_session) {
     m_session.setRecordObserver(
         [this](const RecordEvent& e) { Q_EMIT recordAdded(m_records.push(e)); });
+    m_session.setEventObserver([this](const BoardEvent& e) {
+        m_events.push(e.seq, eventJson(e));
+        Q_EMIT eventAdded(e);
+    });
+
     connect(&m_keeper, &PortKeeper::stateChanged, this, &MonitorService::portChanged);
     connect(&m_runner, &SessionRunner::decoderTicked, this, &MonitorService::decoderTicked);
 }
@@ -88,12 +106,14 @@ void MonitorService::portChanged(PortKeeper::State state, const QString& reason)
             if (m_everOpen) m_journal("port closed: " + device);  // never opened: nothing closed
             break;
     }
+    m_session.portChanged(portStateOf(state));
     refreshBoard();
+    Q_EMIT portStateChanged(state, reason);
 }
 
 void MonitorService::refreshBoard() {
-    m_boardJson = lw::boardJson(m_tick, m_tickAt, m_session.board(), m_tickBeeps,
-                                PortKeeper::stateText(m_keeper.state()));
+    m_boardJson =
+        lw::boardJson(m_tick, m_tickAt, m_session.board(), m_tickBeeps, m_session.view());
     // One object, not a line.
     if (!m_boardJson.empty() && m_boardJson.back() == '\n') m_boardJson.pop_back();
 }

@@ -9,6 +9,7 @@
 #include "core/beeper.h"
 #include "core/monitorsession.h"
 #include "core/reports.h"
+#include "core/unitcontract.h"
 #include "platform/localtime.h"
 #include "platform/sessionrunner.h"
 #include "serial/commport.h"
@@ -42,12 +43,16 @@ public:
     // The board after the last decoder tick as one JSON object, "port" included.
     const std::string& boardJson() const { return m_boardJson; }
     const RecordRing& records() const { return m_records; }
+    const EventRing& events() const { return m_events; }
 
 Q_SIGNALS:
     // After every decoder tick, the board JSON fresh.
     void ticked();
     // Every record the options let through, in order, after the log write.
     void recordAdded(const lw::service::ServiceRecord& record);
+    void portStateChanged(lw::PortKeeper::State state, const QString& reason);
+    // Every unit, bus and log event, as the session numbered it.
+    void eventAdded(const lw::BoardEvent& event);
     void stopped();
 
 private:
@@ -66,6 +71,7 @@ private:
     MonitorSession m_session;
     SessionRunner m_runner;
     RecordRing m_records;
+    EventRing m_events;
     QElapsedTimer m_sinceLoad;
     std::uint64_t m_tick = 0;
     std::int64_t m_tickAt = 0;

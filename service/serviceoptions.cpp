@@ -71,7 +71,8 @@ const cli::OptionTable<ServiceOptions>& optionTable() {
         t.push_back(textOption("mqtt-prefix", "PREFIX", &ServiceOptions::mqttPrefix,
                                "the first topic level(s) (default linewarden)"));
         t.push_back(textOption("site", "NAME", &ServiceOptions::site,
-                               "this booth's topic level (default the host name)"));
+                               "this booth's name: web page title, MQTT topic level\n"
+                               "(default the host name)"));
         t.push_back(textOption("mqtt-credentials", "FILE", &ServiceOptions::mqttCredentials,
                                "the broker user on the first line, its password on the\n"
                                "second"));
@@ -114,9 +115,9 @@ Result<> checkTogether(const ServiceOptions& o) {
     if (o.httpsCert.empty() != o.httpsKey.empty() || (!o.httpsCert.empty() && !o.http)) {
         return fail("--https-cert and --https-key go together, with --http");
     }
-    if (o.mqttHost.empty() && (!o.mqttPrefix.empty() || !o.site.empty() ||
-                               !o.mqttCredentials.empty() || !o.mqttCafile.empty())) {
-        return fail("--mqtt-prefix, --site, --mqtt-credentials and --mqtt-cafile need --mqtt");
+    if (o.mqttHost.empty() &&
+        (!o.mqttPrefix.empty() || !o.mqttCredentials.empty() || !o.mqttCafile.empty())) {
+        return fail("--mqtt-prefix, --mqtt-credentials and --mqtt-cafile need --mqtt");
     }
     return {};
 }
@@ -198,9 +199,10 @@ Result<ServiceOptions> readServiceOptions(const std::vector<std::string>& args) 
     const Result<> together = checkTogether(o);
     if (!together.ok) return R::failure(together.error);
     if (const Result<> files = checkServiceFiles(o); !files.ok) return R::failure(files.error);
+    // The booth's name: the web board's title and the MQTT topic level.
+    if (o.site.empty()) o.site = QSysInfo::machineHostName().toStdString();
     if (!o.mqttHost.empty()) {
         if (o.mqttPrefix.empty()) o.mqttPrefix = std::string(mqtt::kDefaultPrefix);
-        if (o.site.empty()) o.site = QSysInfo::machineHostName().toStdString();
         const std::string why = mqtt::topicError(o.mqttPrefix, o.site);
         if (!why.empty()) return R::failure(why);
     }

@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "core/contractjson.h"
 #include "core/unitboard.h"
 #include "service/mqtt/link.h"
 #include "service/mqtt/publisher.h"
@@ -20,6 +21,17 @@ using lwtest::Subscriber;
 using lwtest::waitUntil;
 
 namespace {
+
+// Sixteen absent units and an open port, as a service's first look sees them.
+lw::BoardView boardView() {
+    lw::BoardView v;
+    for (int n = 1; n <= lw::kSlots; ++n) {
+        v.units[static_cast<std::size_t>(n - 1)].unit = n;
+        v.units[static_cast<std::size_t>(n - 1)].name = std::to_string(n);
+    }
+    v.bus.port = lw::PortState::Open;
+    return v;
+}
 
 std::string record(int n) {
     return "KX-40 #" + std::to_string(n % 16 + 1) + " HAS BEEN STARTED " + std::to_string(n) +
@@ -118,9 +130,9 @@ TEST_F(MqttBrokerTest, RetainedTopicsRecordsInOrderAndACleanStop) {
     ASSERT_TRUE(startBroker()) << broker().error().toStdString();
     ASSERT_TRUE(follow("lwtest/booth1/#"));
     ASSERT_TRUE(startPublisher(settings("booth1")).ok);
-    lw::UnitBoard board;
-    board.slot(3).status = "SHOW RUN";
-    publisher().publishBoard(board, "open");
+    lw::BoardView board = boardView();
+    board.units[2].state = lw::UnitState::Running;
+    publisher().publishBoard(board);
     for (int i = 0; i < 300; ++i) publisher().publishRecord(record(i));
 
     ASSERT_TRUE(readerGot("lwtest/booth1/record", record(299))) << journal();
@@ -130,15 +142,31 @@ TEST_F(MqttBrokerTest, RetainedTopicsRecordsInOrderAndACleanStop) {
 
     // A change goes out once; an unchanged board publishes nothing more
     // (unit 4 comes after, so unit 3 has had its chance).
-    board.slot(3).status = "HELP ME";
-    publisher().publishBoard(board, "open");
-    publisher().publishBoard(board, "open");
-    board.slot(4).status = "READY";
-    publisher().publishBoard(board, "open");
-    ASSERT_TRUE(readerGot("lwtest/booth1/unit/4",
-                          R"({"name":"4","status":"READY","clock":" ","panel":"#000000",)"
-                          R"("lamp":"#000000"})"));
+    board.units[2].state = lw::UnitState::Failed;
+    board.units[2].cause = "presence";
+    publisher().publishBoard(board);
+    publisher().publishBoard(board);
+    board.units[3].state = lw::UnitState::Ready;
+    publisher().publishBoard(board);
+    ASSERT_TRUE(readerGot("lwtest/booth1/unit/4", lw::unitDocJson(board.units[3], board.at)));
     EXPECT_EQ(reader().on("lwtest/booth1/unit/3").size(), 2u);
+
+    // Events go out once each, QoS 1, not retained; the service's own do not.
+    lw::BoardEvent failed;
+    failed.seq = 1;
+    failed.kind = lw::EventKind::Failed;
+    failed.unit = 3;
+    failed.name = "3";
+    failed.cause = "presence";
+    failed.clock = "0:00:12";
+    publisher().publishEvent(failed);
+    lw::BoardEvent logFailed;
+    logFailed.seq = 2;
+    logFailed.kind = lw::EventKind::LogFailed;
+    logFailed.text = "cannot write the activity log";
+    publisher().publishEvent(logFailed);
+    ASSERT_TRUE(readerGot("lwtest/booth1/event", lw::eventJson(failed)));
+    EXPECT_EQ(reader().on("lwtest/booth1/event").size(), 1u);
 
     // A reader arriving later finds every retained topic with its last value.
     const auto retained = lwtest::retainedNow(broker(), "lwtest/booth1/#", 18);
@@ -149,8 +177,9 @@ TEST_F(MqttBrokerTest, RetainedTopicsRecordsInOrderAndACleanStop) {
         last[m.topic] = m.payload;
     }
     EXPECT_EQ(last["lwtest/booth1/online"], "1");
-    EXPECT_EQ(last["lwtest/booth1/bus"], R"({"remote":false,"noise":false,"port":"open"})");
-    EXPECT_NE(last["lwtest/booth1/unit/3"].find(R"("status":"HELP ME")"), std::string::npos);
+    EXPECT_EQ(last["lwtest/booth1/bus"], lw::busDocJson(board.bus, board.at));
+    EXPECT_NE(last["lwtest/booth1/unit/3"].find(R"("state":"failed")"), std::string::npos);
+    EXPECT_EQ(last.count("lwtest/booth1/event"), 0u);
     EXPECT_EQ(last.count("lwtest/booth1/record"), 0u);
 
     // A clean stop says "0" itself and disconnects, so the broker drops the will.
@@ -218,12 +247,12 @@ TEST_F(MqttBrokerTest, BrokerStoppedLosesAndRepeatsNothing) {
     ASSERT_TRUE(startBroker({.persistence = true})) << broker().error().toStdString();
     ASSERT_TRUE(follow("lwtest/booth3/#", true));
     ASSERT_TRUE(startPublisher(settings("booth3")).ok);
-    lw::UnitBoard board;
+    lw::BoardView board = boardView();
     int n = 0;
     auto feed = [&](int count) {
         for (int i = 0; i < count; ++i) {
             publisher().publishRecord(record(n++));
-            publisher().publishBoard(board, "open");
+            publisher().publishBoard(board);
         }
     };
     // Stopped with nothing in flight either way: QoS 1 may repeat what was.
@@ -234,7 +263,7 @@ TEST_F(MqttBrokerTest, BrokerStoppedLosesAndRepeatsNothing) {
     feed(20);  // handed over before the publisher knows
     ASSERT_TRUE(waitUntil([&] { return told("lost the broker 127.0.0.1:") == 1; }, 5000))
         << journal();
-    board.slot(5).status = "READY";  // changes while the broker is away
+    board.units[4].state = lw::UnitState::Ready;  // changes while the broker is away
     feed(50);
     ASSERT_TRUE(waitUntil([&] { return told("cannot connect") == 1; }, 5000)) << journal();
     feed(50);
@@ -264,7 +293,7 @@ TEST_F(MqttBrokerTest, BrokerStoppedLosesAndRepeatsNothing) {
     EXPECT_TRUE(again.count("lwtest/booth3/bus"));
     const auto unit5 = lwtest::retainedNow(broker(), "lwtest/booth3/unit/5", 1);
     ASSERT_EQ(unit5.size(), 1u);
-    EXPECT_NE(unit5[0].payload.find(R"("status":"READY")"), std::string::npos);
+    EXPECT_NE(unit5[0].payload.find(R"("state":"ready")"), std::string::npos);
 }
 
 TEST_F(MqttBrokerTest, RecordsInFlightToADeadBrokerAreSentAgainFirst) {

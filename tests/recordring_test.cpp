@@ -42,5 +42,5 @@ TEST(RecordRing, NumbersInOrderAndAnswersWhatCameAfter) {
     EXPECT_TRUE(seqs(0, 0).empty());
     EXPECT_EQ(ring.jsonAfter(7, 500),
               "[{\"seq\":8,\"time\":\"10:15:07 PM\",\"date\":\"3/1/2002\",\"text\":\"record "
-              "8\\u000d\\u000a\"}]");
+              "8\\u000d\\u000a\",\"at\":\"\"}]");
 }

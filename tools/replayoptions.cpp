@@ -14,6 +14,13 @@ const cli::OptionTable<ReplayLine>& optionTable() {
         t.push_back(cli::textOption<ReplayLine>(
             "board", "FILE", &ReplayLine::boardPath,
             "one JSON line per decoder tick ('-' for standard output)"));
+        t.push_back(cli::textOption<ReplayLine>(
+            "events", "FILE", &ReplayLine::eventsPath,
+            "one JSON line per unit or bus event ('-' for standard output)"));
+        t.push_back(cli::textOption<ReplayLine>(
+            "retained", "FILE", &ReplayLine::retainedPath,
+            "a line 'unit/N JSON' or 'bus JSON' whenever a unit's or the\n"
+            "bus's meaning changes, as MQTT retains them"));
         t.push_back({"until", "MS",
                      "stop after the decoder tick at MS (rounded up to 800;\n"
                      "at most 8640000000, 100 days, as for capture offsets)",

@@ -15,7 +15,9 @@ inline constexpr std::string_view kReplayName = "linewarden-replay";
 // the board goes and when the run stops.
 struct ReplayLine : ReplayOptions {
     std::string capturePath;
-    std::string boardPath;  // "-": standard output; empty: none
+    std::string boardPath;     // "-": standard output; empty: none
+    std::string eventsPath;    // the same, for the unit and bus events
+    std::string retainedPath;  // the same, for the retained documents
 };
 
 // Reads the line (without the program name); --help and --version are the

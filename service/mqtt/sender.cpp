@@ -58,6 +58,21 @@ void Sender::sendWaiting() {
 
     for (const RetainedUpdate& r : b.retained)
         m_link->publish(m_topics.slot(r.slot), r.payload, true);
+    // Events QoS 1, not retained: the library keeps what it took across a
+    // reconnect; what it did not take waits here for the next turn.
+    std::size_t events = 0;
+    while (events < b.events.size()) {
+        const Link::Handed h = m_link->publish(m_topics.event(), b.events[events++], false);
+        if (h.how == Link::Handed::How::Refused) {
+            m_tell("MQTT: an event could not be published (" + h.why + ")");
+            break;
+        }
+        if (h.how == Link::Handed::How::Kept) break;
+    }
+    if (events < b.events.size()) {
+        b.events.erase(b.events.begin(), b.events.begin() + static_cast<std::ptrdiff_t>(events));
+        m_outbox->putBackEvents(b.events);
+    }
     std::size_t handed = 0;
     while (handed < b.records.size()) {
         const Link::Handed h = m_link->publish(m_topics.record(), b.records[handed++], false);

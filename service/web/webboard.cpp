@@ -76,22 +76,28 @@ WebBoard::WebBoard(MonitorService& service, const ServiceOptions& options, Journ
       m_journal(std::move(journal)),
       m_source(std::make_unique<Source>(service)) {
     m_pushedSeq = m_service.records().lastSeq();
+    m_pushedEventSeq = m_service.events().lastSeq();
     m_live = std::make_unique<web::LiveBoards>([this](bool first) {
         const RecordRing& records = m_service.records();
+        const EventRing& events = m_service.events();
+        const std::size_t n = web::LiveBoards::kRecordsOnPage;
         if (first) {
             const std::uint64_t last = records.lastSeq();
-            const std::size_t n = web::LiveBoards::kRecordsOnPage;
-            return liveBoardJson(m_service.boardJson(),
-                                 records.jsonAfter(last > n ? last - n : 0, n), true);
+            return firstLiveBoardJson(m_service.boardJson(),
+                                      records.jsonAfter(last > n ? last - n : 0, n),
+                                      events.jsonAfter(0, n), m_options.site);
         }
         // The page shows only the latest few; a noise flood must not make every push huge.
-        std::string message = liveBoardJson(
-            m_service.boardJson(), records.jsonAfter(m_pushedSeq, web::LiveBoards::kRecordsOnPage),
-            false);
+        std::string message =
+            liveBoardJson(m_service.boardJson(), records.jsonAfter(m_pushedSeq, n),
+                          events.jsonAfter(m_pushedEventSeq, n));
         m_pushedSeq = records.lastSeq();
+        m_pushedEventSeq = events.lastSeq();
         return message;
     });
     connect(&m_service, &MonitorService::ticked, m_live.get(), &web::LiveBoards::push);
+    // A lost or returning port is news at once, not at the next tick.
+    connect(&m_service, &MonitorService::portStateChanged, m_live.get(), &web::LiveBoards::push);
 }
 
 WebBoard::~WebBoard() = default;

@@ -43,6 +43,7 @@ private:
     std::unique_ptr<web::Server> m_server;
     std::unique_ptr<web::LiveBoards> m_live;
     std::uint64_t m_pushedSeq = 0;
+    std::uint64_t m_pushedEventSeq = 0;
 };
 
 }  // namespace lw::service

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     if (auto done = lw::cli::standardAnswer(args, kName, lw::replayUsage())) return *done;
     const auto line = lw::readReplayLine(args);
     if (!line.ok) return usageError(line.error);
-    const lw::ReplayLine& opt = line.value;
+    lw::ReplayLine opt = line.value;
     const std::string& capturePath = opt.capturePath;
     const std::string& boardPath = opt.boardPath;
 
@@ -42,17 +42,19 @@ int main(int argc, char** argv) {
     }
     const lw::Capture& capture = parsed.value;
 
-    std::ofstream boardFile;
+    // '-' is standard output; a file is made afresh.
+    auto openOut = [](const std::string& path, std::ofstream& file) -> std::ostream* {
+        if (path == "-") return &std::cout;
+        file.open(path, std::ios::binary | std::ios::trunc);
+        if (!file) std::cerr << "linewarden-replay: cannot write " << path << "\n";
+        return file ? &file : nullptr;
+    };
+    std::ofstream boardFile, eventsFile, retainedFile;
     std::ostream* board = nullptr;
-    if (boardPath == "-") {
-        board = &std::cout;
-    } else if (!boardPath.empty()) {
-        boardFile.open(boardPath, std::ios::binary | std::ios::trunc);
-        if (!boardFile) {
-            std::cerr << "linewarden-replay: cannot write " << boardPath << "\n";
-            return 1;
-        }
-        board = &boardFile;
+    if (!boardPath.empty() && !(board = openOut(boardPath, boardFile))) return 1;
+    if (!opt.eventsPath.empty() && !(opt.events = openOut(opt.eventsPath, eventsFile))) return 1;
+    if (!opt.retainedPath.empty() && !(opt.retained = openOut(opt.retainedPath, retainedFile))) {
+        return 1;
     }
 
     lw::FileLogSink sink;
@@ -70,6 +72,10 @@ int main(int argc, char** argv) {
     if (board) board->flush();
     if (board && !*board) {
         std::cerr << "linewarden-replay: writing the board output failed\n";
+        return 1;
+    }
+    if ((opt.events && !opt.events->flush()) || (opt.retained && !opt.retained->flush())) {
+        std::cerr << "linewarden-replay: writing the events failed\n";
         return 1;
     }
     if (stats.recordsDropped > 0) {
