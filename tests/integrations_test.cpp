@@ -1,0 +1,122 @@
+// Home Assistant discovery configs and the Prometheus exposition, against
+// expected files in tests/data/integrations/ (LW_UPDATE_GOLDEN=1 rewrites them).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+
+#include "core/hadiscovery.h"
+#include "core/prometheustext.h"
+#include "support/files.h"
+
+namespace {
+
+const std::filesystem::path kData =
+    std::filesystem::path(LW_SOURCE_DIR) / "tests/data/integrations";
+
+void expectGolden(const std::string& file, const std::string& actual) {
+    const auto path = kData / file;
+    if (std::getenv("LW_UPDATE_GOLDEN")) std::ofstream(path, std::ios::binary) << actual;
+    EXPECT_EQ(lwtest::slurp(path), actual) << "differs from " << path;
+}
+
+lw::ha::DiscoverySetup booth() {
+    lw::ha::DiscoverySetup s;
+    s.topicBase = "linewarden/Booth 7";
+    s.site = "Booth 7";
+    s.siteDevice = {"LINEWARDEN", "linewarden-monitor", "9.9.9"};
+    s.unitDevice = {"KX-40", "KX-40 film-show automation unit", "HUBQV-2"};
+    s.origin = "linewarden-monitor";
+    return s;
+}
+
+// The value of a top-level "key":"value" of a config.
+std::string field(const std::string& json, const std::string& key) {
+    const auto at = json.find("\"" + key + "\":\"");
+    if (at == std::string::npos) return {};
+    const auto from = at + key.size() + 4;
+    return json.substr(from, json.find('"', from) - from);
+}
+
+}  // namespace
+
+TEST(HaDiscovery, SiteAndUnitConfigs) {
+    std::string text;
+    auto add = [&text](const std::vector<lw::ha::ConfigMessage>& v) {
+        for (const auto& m : v) text += m.topic + '\n' + m.payload + "\n\n";
+    };
+    add(lw::ha::siteConfigs(booth()));
+    add(lw::ha::unitConfigs(booth(), 3, "SCREEN \xC9\"3\" "));
+    add(lw::ha::unitConfigs(booth(), 16, ""));
+    expectGolden("ha_configs.txt", text);
+}
+
+TEST(HaDiscovery, IdsAndTopicsComeFromSiteAndUnitOnly) {
+    const auto named = lw::ha::unitConfigs(booth(), 5, "SCREEN 5");
+    const auto renamed = lw::ha::unitConfigs(booth(), 5, "FOYER");
+    ASSERT_EQ(named.size(), renamed.size());
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        EXPECT_EQ(named[i].topic, renamed[i].topic);
+        EXPECT_EQ(field(named[i].payload, "unique_id"), field(renamed[i].payload, "unique_id"));
+        EXPECT_EQ(field(named[i].payload, "default_entity_id"),
+                  field(renamed[i].payload, "default_entity_id"));
+        EXPECT_NE(named[i].payload, renamed[i].payload);  // the device's name follows
+    }
+    // Removal reaches every config the site can publish, each once.
+    const auto all = lw::ha::allConfigTopics(booth());
+    const std::set<std::string> topics(all.begin(), all.end());
+    EXPECT_EQ(topics.size(), all.size());
+    std::size_t published = 0;
+    auto covered = [&](const std::vector<lw::ha::ConfigMessage>& v) {
+        for (const auto& m : v) {
+            EXPECT_TRUE(topics.count(m.topic)) << m.topic;
+            ++published;
+        }
+    };
+    covered(lw::ha::siteConfigs(booth()));
+    for (int n = 1; n <= 16; ++n) covered(lw::ha::unitConfigs(booth(), n, ""));
+    EXPECT_EQ(published, all.size());
+}
+
+TEST(HaDiscovery, PrefixesThatCannotBeOne) {
+    for (const char* bad : {"", "home+assistant", "ha/#", "/ha", "ha/", "a//b"})
+        EXPECT_FALSE(lw::ha::discoveryPrefixError(bad).empty()) << bad;
+    for (const char* good : {"homeassistant", "site/homeassistant"})
+        EXPECT_TRUE(lw::ha::discoveryPrefixError(good).empty()) << good;
+    EXPECT_EQ(lw::ha::statusTopic("homeassistant"), "homeassistant/status");
+}
+
+TEST(Prometheus, Exposition) {
+    lw::prometheus::Sample s;
+    s.site = "Booth \"7\"";
+    s.units = {{1, "SCREEN 1", "running", false, 1765321800.5},
+               {2, "BACK\\SLASH \xC9", "failed", true, std::nullopt},
+               {3, "", "absent", false, std::nullopt}};
+    s.port = "open";
+    s.remote = true;
+    lw::prometheus::RecordCounter records;
+    for (auto k : {lw::ReportKind::Failed, lw::ReportKind::FailedInterlock, lw::ReportKind::Started,
+                   lw::ReportKind::QuickSave})
+        records.add(k);
+    s.records = records.counts();
+    s.logWriteFailures = 2;
+    s.mqtt = lw::prometheus::MqttSample{true, 12};
+    s.httpClients = 3;
+    s.process = lw::prometheus::ProcessSample{1.25, 8388608, 268435456, 1765320000, 14, 1024};
+    expectGolden("metrics.txt", lw::prometheus::exposition(s));
+
+    // Without a broker and before /proc was read, those families are left out.
+    s.mqtt.reset();
+    s.process.reset();
+    const std::string bare = lw::prometheus::exposition(s);
+    EXPECT_EQ(bare.find("mqtt"), std::string::npos);
+    EXPECT_EQ(bare.find("process_"), std::string::npos);
+}
+
+TEST(Prometheus, LabelValues) {
+    EXPECT_EQ(lw::prometheus::labelValue("a\\b\"c\nd"), "a\\\\b\\\"c\\nd");
+    EXPECT_EQ(lw::prometheus::labelValue("Caf\xC3\xA9"), "Caf\xC3\xA9");  // UTF-8 kept
+    EXPECT_EQ(lw::prometheus::labelValue("CAF\xC9", true), "CAF\xC3\x89");
+}
