@@ -222,6 +222,28 @@ std::vector<ConfigMessage> unitConfigs(const DiscoverySetup& setup, int n, std::
     return out;
 }
 
+std::vector<ConfigMessage> DiscoveryTracker::update(const std::array<UnitSeen, kSlots>& units) {
+    std::vector<ConfigMessage> out;
+    for (int i = 0; i < kSlots; ++i) {
+        const UnitSeen& seen = units[static_cast<std::size_t>(i)];
+        Heard& h = m_units[static_cast<std::size_t>(i)];
+        if (!(seen.present && !h.heard) && !(h.heard && seen.name != h.name)) continue;
+        h = {true, seen.name};
+        for (auto& m : unitConfigs(m_setup, i + 1, h.name)) out.push_back(std::move(m));
+    }
+    return out;
+}
+
+std::vector<ConfigMessage> DiscoveryTracker::everything() const {
+    std::vector<ConfigMessage> out = siteConfigs(m_setup);
+    for (int i = 0; i < kSlots; ++i) {
+        const Heard& h = m_units[static_cast<std::size_t>(i)];
+        if (!h.heard) continue;
+        for (auto& m : unitConfigs(m_setup, i + 1, h.name)) out.push_back(std::move(m));
+    }
+    return out;
+}
+
 std::vector<std::string> allConfigTopics(const DiscoverySetup& setup) {
     std::vector<std::string> out;
     for (const Entity& e : kSiteEntities) out.push_back(configTopic(setup, e, 0));

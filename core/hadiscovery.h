@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/unitboard.h"
+
 // Home Assistant's MQTT discovery for one booth: the retained config documents
 // that make HA create a device per site and per unit, with entities reading the
 // topics the service already publishes. Text only; no network here.
@@ -53,6 +55,33 @@ std::vector<ConfigMessage> unitConfigs(const DiscoverySetup& setup, int n, std::
 // Every config topic this site can have, units never heard included: the
 // empty retained payloads that remove the site from HA go here.
 std::vector<std::string> allConfigTopics(const DiscoverySetup& setup);
+
+// What the tracker is told of a unit after each tick.
+struct UnitSeen {
+    bool present = false;  // in any state but absent
+    std::string name;
+};
+
+// Which configs go out when: the site's and those of every unit heard so far
+// at each connect and after HA's birth message; a unit's own the first time it
+// is heard, and again when its name changes (the device's name follows). A
+// unit never heard has no entities.
+class DiscoveryTracker {
+public:
+    explicit DiscoveryTracker(DiscoverySetup setup) : m_setup(std::move(setup)) {}
+
+    std::vector<ConfigMessage> update(const std::array<UnitSeen, kSlots>& units);
+    std::vector<ConfigMessage> everything() const;
+    const DiscoverySetup& setup() const { return m_setup; }
+
+private:
+    struct Heard {
+        bool heard = false;
+        std::string name;
+    };
+    DiscoverySetup m_setup;
+    std::array<Heard, kSlots> m_units;
+};
 
 // HA's birth and last-will topic, PREFIX/status: "online" means HA has
 // (re)started and wants the configs again.

@@ -80,6 +80,37 @@ TEST(HaDiscovery, IdsAndTopicsComeFromSiteAndUnitOnly) {
     EXPECT_EQ(published, all.size());
 }
 
+TEST(HaDiscovery, UnitsGetEntitiesOnceHeard) {
+    struct Step {
+        int unit;  // 0: none changes
+        bool present;
+        std::string name;
+        std::size_t published;   // configs update() gives
+        std::size_t everything;  // configs a connect or HA's birth gives after it
+    };
+    const std::size_t site = lw::ha::siteConfigs(booth()).size();
+    const std::size_t unit = lw::ha::unitConfigs(booth(), 1, "").size();
+    const std::vector<Step> steps = {
+        {0, false, "", 0, site},          // nothing heard: the site alone
+        {4, false, "SCREEN 4", 0, site},  // a name alone is not being heard
+        {4, true, "SCREEN 4", unit, site + unit},
+        {4, true, "SCREEN 4", 0, site + unit},   // nothing new: nothing again
+        {4, false, "SCREEN 4", 0, site + unit},  // gone quiet: its entities stay
+        {4, false, "FOYER", unit, site + unit},  // renamed: the device's name follows
+        {9, true, "", unit, site + 2 * unit},
+    };
+    lw::ha::DiscoveryTracker tracker(booth());
+    std::array<lw::ha::UnitSeen, 16> units{};
+    for (const Step& s : steps) {
+        if (s.unit) units[static_cast<std::size_t>(s.unit - 1)] = {s.present, s.name};
+        const auto published = tracker.update(units);
+        EXPECT_EQ(published.size(), s.published) << "unit " << s.unit << " " << s.name;
+        for (const auto& m : published)
+            EXPECT_NE(m.topic.find("/u" + std::to_string(s.unit) + "_"), std::string::npos);
+        EXPECT_EQ(tracker.everything().size(), s.everything) << "unit " << s.unit;
+    }
+}
+
 TEST(HaDiscovery, PrefixesThatCannotBeOne) {
     for (const char* bad : {"", "home+assistant", "ha/#", "/ha", "ha/", "a//b"})
         EXPECT_FALSE(lw::ha::discoveryPrefixError(bad).empty()) << bad;
