@@ -71,7 +71,9 @@ std::vector<RetainedUpdate> RetainedTracker::update(const UnitBoard& board, std:
         const bool due = !s.clockrunning || now - sent.at >= kClockInterval;
         if (!m_first && !others && !(clock && due)) continue;
         sent = Sent{s.name, s.status, s.clock, panel, lamp, now};
-        out.push_back({i, unitJson(s)});
+        out.push_back({i, "{\"name\":\"" + jsonEscape(s.name) + "\",\"status\":\"" +
+                              jsonEscape(s.status) + "\",\"clock\":\"" + jsonEscape(s.clock) +
+                              "\",\"panel\":\"" + panel + "\",\"lamp\":\"" + lamp + "\"}"});
     }
     std::string bus = busJson(board.remoteLit(), board.noiseLit(), port);
     if (m_first || bus != m_bus) {

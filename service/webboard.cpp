@@ -8,6 +8,7 @@
 #include <QWebSocket>
 #include <algorithm>
 
+#include "core/boardjson.h"
 #include "core/textutil.h"
 #include "service/httpguard.h"
 
@@ -100,6 +101,8 @@ WebBoard::WebBoard(MonitorService& service, const ServiceOptions& options, Tell 
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebBoard::takeWebSockets);
     connect(&m_service, &MonitorService::ticked, this, &WebBoard::push);
     m_pushedSeq = m_service.records().lastSeq();
+    m_pushedEventSeq = m_service.events().lastSeq();
+    m_siteJson = '"' + jsonEscape(m_options.site) + '"';
 }
 
 WebBoard::~WebBoard() { m_clients.clear(); }
@@ -247,7 +250,8 @@ void WebBoard::takeWebSockets() {
         const std::uint64_t from = last > kRecordsOnPage ? last - kRecordsOnPage : 0;
         const std::string hello = "{\"board\":" + m_service.boardJson() + ",\"records\":" +
                                   m_service.records().jsonAfter(from, kRecordsOnPage) +
-                                  ",\"first\":true}";
+                                  ",\"events\":" + m_service.events().jsonAfter(0, kRecordsOnPage) +
+                                  ",\"site\":" + m_siteJson + ",\"first\":true}";
         s->sendTextMessage(QString::fromLatin1(hello.data(), static_cast<qsizetype>(hello.size())));
         m_clients.push_back(std::move(ws));
     }
@@ -257,9 +261,11 @@ void WebBoard::push() {
     // The page shows only the latest few; a noise flood must not make every push huge.
     const std::string records = m_service.records().jsonAfter(m_pushedSeq, kRecordsOnPage);
     m_pushedSeq = m_service.records().lastSeq();
+    const std::string events = m_service.events().jsonAfter(m_pushedEventSeq, kRecordsOnPage);
+    m_pushedEventSeq = m_service.events().lastSeq();
     if (m_clients.empty()) return;
-    const std::string message =
-        "{\"board\":" + m_service.boardJson() + ",\"records\":" + records + "}";
+    const std::string message = "{\"board\":" + m_service.boardJson() + ",\"records\":" +
+                                records + ",\"events\":" + events + "}";
     const QString text =
         QString::fromLatin1(message.data(), static_cast<qsizetype>(message.size()));
     std::vector<QWebSocket*> stalled;

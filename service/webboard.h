@@ -60,6 +60,8 @@ private:
     HttpGuard* m_guard = nullptr;  // owned by the HTTP server once bound
     std::vector<std::unique_ptr<QWebSocket>> m_clients;
     std::uint64_t m_pushedSeq = 0;
+    std::uint64_t m_pushedEventSeq = 0;
+    std::string m_siteJson;  // the booth's name as a JSON string
 };
 
 }  // namespace lw::service
