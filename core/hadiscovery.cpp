@@ -4,6 +4,7 @@
 
 #include "core/boardjson.h"
 #include "core/unitboard.h"
+#include "core/unitcontract.h"
 
 namespace lw::ha {
 
@@ -66,7 +67,9 @@ struct Entity {
     std::string_view valueTemplate;  // empty: the payload as it is
 };
 
-constexpr std::array<std::string_view, 3> kPortStates = {"open", "lost", "closed"};
+std::vector<std::string_view> portNames() {
+    return {portName(PortState::Open), portName(PortState::Lost), portName(PortState::Closed)};
+}
 
 // A show is under way from its start until it has ended.
 constexpr std::array kUnitEntities = {
@@ -195,12 +198,12 @@ ConfigMessage config(const DiscoverySetup& s, const Entity& e, int unit,
         c.text("payload_available", "1").text("payload_not_available", "0");
     }
     if (e.key == "state") {
-        c.list("options", kUnitStates);
+        c.list("options", unitStateNames());
         c.text("json_attributes_topic", topicOf(s, Source::Unit, unit));
         c.text("json_attributes_template", kUnitAttributes);
     }
-    if (e.key == "port") c.list("options", kPortStates);
-    if (e.source == Source::Event) c.list("event_types", kEventKinds).raw("qos", "1");
+    if (e.key == "port") c.list("options", portNames());
+    if (e.source == Source::Event) c.list("event_types", eventKindNames()).raw("qos", "1");
     c.raw("device", device(s, unit, unitName));
     Object origin;
     origin.text("name", s.origin).text("sw_version", s.siteDevice.swVersion);
@@ -209,6 +212,20 @@ ConfigMessage config(const DiscoverySetup& s, const Entity& e, int unit,
 }
 
 }  // namespace
+
+std::vector<std::string_view> unitStateNames() {
+    std::vector<std::string_view> out;
+    for (int s = 0; s <= static_cast<int>(UnitState::Failed); ++s)
+        out.push_back(stateName(static_cast<UnitState>(s)));
+    return out;
+}
+
+std::vector<std::string_view> eventKindNames() {
+    std::vector<std::string_view> out;
+    for (int k = 0; k <= static_cast<int>(EventKind::LogFailed); ++k)
+        out.push_back(eventName(static_cast<EventKind>(k)));
+    return out;
+}
 
 std::vector<ConfigMessage> siteConfigs(const DiscoverySetup& setup) {
     std::vector<ConfigMessage> out;

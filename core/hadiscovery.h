@@ -14,13 +14,10 @@ namespace lw::ha {
 
 inline constexpr std::string_view kDefaultDiscoveryPrefix = "homeassistant";
 
-// The unit states and event kinds the service publishes, as HA's enum options
-// and event types.
-inline constexpr std::array<std::string_view, 7> kUnitStates = {
-    "absent", "starting", "running", "closing", "no_film", "ready", "failed"};
-inline constexpr std::array<std::string_view, 8> kEventKinds = {
-    "started",    "feature_ended", "stopped_ready", "failed",
-    "panic_stop", "noise",         "bus_lost",      "bus_back"};
+// The contract's unit states and event kinds, in order: HA's enum options and
+// event types.
+std::vector<std::string_view> unitStateNames();
+std::vector<std::string_view> eventKindNames();
 
 // What HA's device registry shows about a device.
 struct DeviceFacts {

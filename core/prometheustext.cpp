@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "core/hadiscovery.h"
+#include "core/unitcontract.h"
 
 namespace lw::prometheus {
 
@@ -121,43 +122,59 @@ std::string labelValue(std::string_view text, bool latin1) {
     return out;
 }
 
+double unixSeconds(const ZonedTime& t) {
+    // Days from 1970-01-01 to a proleptic Gregorian date (H. Hinnant's days_from_civil).
+    const CivilTime& c = t.local;
+    const int y = c.year - (c.month <= 2 ? 1 : 0);
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (c.month + (c.month > 2 ? -3 : 9)) + 2) / 5 + c.day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const std::int64_t days = static_cast<std::int64_t>(era) * 146097 + doe - 719468;
+    const std::int64_t seconds = days * 86400 + c.hour * 3600 + c.minute * 60 + c.second -
+                                 static_cast<std::int64_t>(t.offsetMinutes) * 60;
+    return static_cast<double>(seconds) + c.millisecond / 1000.0;
+}
+
 std::string exposition(const Sample& s) {
     Writer w(s.site);
+    const auto& units = s.board.units;
     w.family("linewarden_unit_state", "gauge",
              "The unit's state: 1 for the current one, 0 for the others.");
-    for (const UnitSample& u : s.units) {
-        for (const std::string_view state : ha::kUnitStates) {
+    for (const UnitView& u : units) {
+        for (const std::string_view state : ha::unitStateNames()) {
             w.series("linewarden_unit_state",
                      unitLabel(u.unit) + ",state=\"" + std::string(state) + '"',
-                     number(state == u.state));
+                     number(state == stateName(u.state)));
         }
     }
     w.family("linewarden_unit_failed", "gauge", "1 while the unit is failed.");
-    for (const UnitSample& u : s.units)
-        w.series("linewarden_unit_failed", unitLabel(u.unit), number(u.state == "failed"));
+    for (const UnitView& u : units)
+        w.series("linewarden_unit_failed", unitLabel(u.unit), number(u.state == UnitState::Failed));
     w.family("linewarden_unit_interlock", "gauge", "1 while the unit reports interlock.");
-    for (const UnitSample& u : s.units)
+    for (const UnitView& u : units)
         w.series("linewarden_unit_interlock", unitLabel(u.unit), number(u.interlock));
     w.family("linewarden_unit_show_started_timestamp_seconds", "gauge",
              "When the unit's running show started; absent when no show runs.");
-    for (const UnitSample& u : s.units) {
+    for (const UnitView& u : units) {
         if (u.showStarted) {
             w.series("linewarden_unit_show_started_timestamp_seconds", unitLabel(u.unit),
-                     number(*u.showStarted));
+                     number(unixSeconds(*u.showStarted)));
         }
     }
     w.family("linewarden_unit_info", "gauge", "The unit's name; always 1.");
-    for (const UnitSample& u : s.units) {
+    for (const UnitView& u : units) {
         w.series("linewarden_unit_info",
                  unitLabel(u.unit) + ",name=\"" + labelValue(u.name, true) + '"', "1");
     }
 
+    const BusView& bus = s.board.bus;
     w.family("linewarden_bus_port_open", "gauge", "1 while the bus port is open.");
-    w.series("linewarden_bus_port_open", {}, number(s.port == "open"));
+    w.series("linewarden_bus_port_open", {}, number(bus.port == PortState::Open));
     w.family("linewarden_bus_master_remote", "gauge", "1 while the master remote is heard.");
-    w.series("linewarden_bus_master_remote", {}, number(s.remote));
+    w.series("linewarden_bus_master_remote", {}, number(bus.remote));
     w.family("linewarden_bus_noise", "gauge", "1 while the bus carries noise.");
-    w.series("linewarden_bus_noise", {}, number(s.noise));
+    w.series("linewarden_bus_noise", {}, number(bus.noise));
     w.family("linewarden_records_total", "counter",
              "Activity records the log options let through, by kind.");
     for (const RecordCount& r : s.records) {

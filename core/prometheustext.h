@@ -8,20 +8,13 @@
 #include <vector>
 
 #include "core/reports.h"
+#include "core/unitcontract.h"
 
 // The service's state in Prometheus' text exposition format 0.0.4, for GET
 // /metrics. Text only; the caller gathers the numbers.
 namespace lw::prometheus {
 
 inline constexpr std::string_view kContentType = "text/plain; version=0.0.4; charset=utf-8";
-
-struct UnitSample {
-    int unit = 0;       // 1..16
-    std::string name;   // Latin-1, as the board holds it
-    std::string state;  // one of lw::ha::kUnitStates
-    bool interlock = false;
-    std::optional<double> showStarted;  // Unix seconds, while a show runs
-};
 
 // The standard process_* metrics; the platform layer reads them.
 struct ProcessSample {
@@ -45,10 +38,7 @@ struct RecordCount {
 
 struct Sample {
     std::string site;  // UTF-8
-    std::vector<UnitSample> units;
-    std::string port;  // "open", "lost" or "closed"
-    bool remote = false;
-    bool noise = false;
+    BoardView board;
     std::vector<RecordCount> records;
     std::uint64_t logWriteFailures = 0;
     std::optional<MqttSample> mqtt;  // only when publishing to a broker
@@ -78,5 +68,8 @@ std::string exposition(const Sample& sample);
 // A label value as the format wants it: UTF-8 with backslash, double quote
 // and line feed escaped. `latin1` for the board's unit names.
 std::string labelValue(std::string_view text, bool latin1 = false);
+
+// Seconds since the Unix epoch of a zoned local time.
+double unixSeconds(const ZonedTime& t);
 
 }  // namespace lw::prometheus

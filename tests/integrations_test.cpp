@@ -122,11 +122,16 @@ TEST(HaDiscovery, PrefixesThatCannotBeOne) {
 TEST(Prometheus, Exposition) {
     lw::prometheus::Sample s;
     s.site = "Booth \"7\"";
-    s.units = {{1, "SCREEN 1", "running", false, 1765321800.5},
-               {2, "BACK\\SLASH \xC9", "failed", true, std::nullopt},
-               {3, "", "absent", false, std::nullopt}};
-    s.port = "open";
-    s.remote = true;
+    for (int n = 1; n <= 16; ++n) s.board.units[static_cast<std::size_t>(n - 1)].unit = n;
+    auto& running = s.board.units[0];
+    running.name = "SCREEN 1";
+    running.state = lw::UnitState::Running;
+    running.showStarted = lw::ZonedTime{{2026, 12, 9, 23, 10, 0, 500}, 60};
+    auto& failed = s.board.units[1];
+    failed.name = "BACK\\SLASH \xC9";
+    failed.state = lw::UnitState::Failed;
+    failed.interlock = true;
+    s.board.bus = {true, false, lw::PortState::Open, {}};
     lw::prometheus::RecordCounter records;
     for (auto k : {lw::ReportKind::Failed, lw::ReportKind::FailedInterlock, lw::ReportKind::Started,
                    lw::ReportKind::QuickSave})
@@ -144,6 +149,12 @@ TEST(Prometheus, Exposition) {
     const std::string bare = lw::prometheus::exposition(s);
     EXPECT_EQ(bare.find("mqtt"), std::string::npos);
     EXPECT_EQ(bare.find("process_"), std::string::npos);
+}
+
+TEST(Prometheus, UnixSeconds) {
+    EXPECT_EQ(lw::prometheus::unixSeconds({{1970, 1, 1, 0, 0, 0, 0}, 0}), 0);
+    EXPECT_EQ(lw::prometheus::unixSeconds({{2000, 3, 1, 1, 0, 0, 250}, 60}), 951868800.25);
+    EXPECT_EQ(lw::prometheus::unixSeconds({{2026, 12, 9, 18, 10, 0, 0}, -300}), 1796857800);
 }
 
 TEST(Prometheus, LabelValues) {
