@@ -19,7 +19,10 @@ const std::filesystem::path kData =
 void expectGolden(const std::string& file, const std::string& actual) {
     const auto path = kData / file;
     if (std::getenv("LW_UPDATE_GOLDEN")) std::ofstream(path, std::ios::binary) << actual;
-    EXPECT_EQ(lwtest::slurp(path), actual) << "differs from " << path;
+    if (lwtest::slurp(path) == actual) return;
+    const auto written = std::filesystem::current_path() / (file + ".actual");
+    std::ofstream(written, std::ios::binary) << actual;
+    ADD_FAILURE() << "differs: diff -u " << path << ' ' << written;
 }
 
 lw::ha::DiscoverySetup booth() {
