@@ -146,11 +146,12 @@ std::string device(const DiscoverySetup& s, int unit, std::string_view unitName)
     }
     const std::string id = siteId(s) + '_' + unitKey(unit);
     const std::string plain = s.site + " unit " + std::to_string(unit);
+    // An unnamed unit's caption is its number: the plain name says that already.
     const std::string name = trimmed(unitName);
+    const bool named = !name.empty() && name != std::to_string(unit);
     d.list("identifiers", std::array<std::string_view, 1>{id});
     d.raw("name",
-          '"' + (name.empty() ? utf8Json(plain) : jsonEscape(name) + " (" + utf8Json(plain) + ')') +
-              '"');
+          '"' + (named ? jsonEscape(name) + " (" + utf8Json(plain) + ')' : utf8Json(plain)) + '"');
     d.text("manufacturer", s.unitDevice.manufacturer).text("model", s.unitDevice.model);
     d.text("sw_version", s.unitDevice.swVersion).text("via_device", siteId(s));
     return d.done();
@@ -222,7 +223,8 @@ std::vector<std::string_view> unitStateNames() {
 
 std::vector<std::string_view> eventKindNames() {
     std::vector<std::string_view> out;
-    for (int k = 0; k <= static_cast<int>(EventKind::LogFailed); ++k)
+    // log_failed stays with the web board: the event topic never carries it.
+    for (int k = 0; k <= static_cast<int>(EventKind::BusBack); ++k)
         out.push_back(eventName(static_cast<EventKind>(k)));
     return out;
 }

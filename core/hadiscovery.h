@@ -14,8 +14,8 @@ namespace lw::ha {
 
 inline constexpr std::string_view kDefaultDiscoveryPrefix = "homeassistant";
 
-// The contract's unit states and event kinds, in order: HA's enum options and
-// event types.
+// The contract's unit states and the event kinds of the event topic, in
+// order: HA's enum options and event types.
 std::vector<std::string_view> unitStateNames();
 std::vector<std::string_view> eventKindNames();
 

@@ -52,7 +52,7 @@ TEST(HaDiscovery, SiteAndUnitConfigs) {
     };
     add(lw::ha::siteConfigs(booth()));
     add(lw::ha::unitConfigs(booth(), 3, "SCREEN \xC9\"3\" "));
-    add(lw::ha::unitConfigs(booth(), 16, ""));
+    add(lw::ha::unitConfigs(booth(), 16, "16 "));
     expectGolden("ha_configs.txt", text);
 }
 
