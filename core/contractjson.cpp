@@ -57,4 +57,21 @@ std::string eventJson(const BoardEvent& e) {
     return out;
 }
 
+std::vector<RetainedDoc> MeaningTracker::update(const BoardView& view) {
+    std::vector<RetainedDoc> out;
+    for (std::size_t i = 0; i < kSlots; ++i) {
+        const UnitView& u = view.units[i];
+        const UnitMeaning now{u.name, u.state, u.interlock, u.cause};
+        if (m_units[i] == now) continue;
+        m_units[i] = now;
+        out.push_back({u.unit, unitDocJson(u, view.at)});
+    }
+    const BusMeaning bus{view.bus.port, view.bus.remote};
+    if (m_bus != bus) {
+        m_bus = bus;
+        out.push_back({0, busDocJson(view.bus, view.at)});
+    }
+    return out;
+}
+
 }  // namespace lw

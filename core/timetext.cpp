@@ -60,7 +60,7 @@ std::string isoText(const ZonedTime& z) {
            (z.offsetMinutes < 0 ? '-' : '+') + twoDigits(off / 60) + ':' + twoDigits(off % 60);
 }
 
-ZonedTime addMilliseconds(const ZonedTime& t, std::int64_t ms) {
+ZonedTime addZonedMilliseconds(const ZonedTime& t, std::int64_t ms) {
     return {addMilliseconds(t.local, ms), t.offsetMinutes};
 }
 

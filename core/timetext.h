@@ -19,7 +19,7 @@ std::string dateText(const CivilTime& t);  // "3/1/2002"
 // ISO 8601 to the second with the offset: "2002-03-01T22:15:07+01:00".
 std::string isoText(const ZonedTime& t);
 // The same instant `ms` later (earlier when negative), in the same zone.
-ZonedTime addMilliseconds(const ZonedTime& t, std::int64_t ms);
+ZonedTime addZonedMilliseconds(const ZonedTime& t, std::int64_t ms);
 
 // A time source that stands still until told to move: for replays and tests.
 class ManualTime final : public TimeSource {

@@ -157,7 +157,7 @@ std::vector<BoardEvent> UnitTimeline::afterTick(const UnitBoard& board, ZonedTim
             t.showStarted.reset();
         } else if (!t.showStarted || counted < t.countedBefore) {
             // Started, resumed or reset in this tick: the clock reads `counted`.
-            t.showStarted = addMilliseconds(now, -counted * 1000);
+            t.showStarted = addZonedMilliseconds(now, -counted * 1000);
         }
     }
     std::vector<BoardEvent> out;

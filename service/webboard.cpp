@@ -100,6 +100,8 @@ WebBoard::WebBoard(MonitorService& service, const ServiceOptions& options, Tell 
     if (page.open(QIODevice::ReadOnly)) m_page = page.readAll();
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebBoard::takeWebSockets);
     connect(&m_service, &MonitorService::ticked, this, &WebBoard::push);
+    // A lost or returning port is news at once, not at the next tick.
+    connect(&m_service, &MonitorService::portStateChanged, this, [this] { push(); });
     m_pushedSeq = m_service.records().lastSeq();
     m_pushedEventSeq = m_service.events().lastSeq();
     m_siteJson = '"' + jsonEscape(m_options.site) + '"';

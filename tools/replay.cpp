@@ -123,11 +123,21 @@ ReplayStats runTimeline(TimedInput& port, const Timeline& line, const ReplayOpti
         session.setEventObserver([&opt](const BoardEvent& e) { *opt.events << eventJson(e) << '\n'; });
     }
 
+    MeaningTracker meaning;
+    auto retain = [&opt, &meaning, &session] {
+        if (!opt.retained) return;
+        for (const RetainedDoc& d : meaning.update(session.view())) {
+            *opt.retained << (d.unit ? "unit/" + std::to_string(d.unit) : std::string("bus")) << ' '
+                          << d.json << '\n';
+        }
+    };
+
     // t = 0: the board loads with the port closed, then the port opens.
     std::uint64_t tick = 0;
     port.setOpen(false);
     session.load();
     if (board) *board << boardJson(tick, 0, session.board(), beeper.count, session.view());
+    retain();
     port.setOpen(true);
     session.portChanged(PortState::Open);
 
@@ -152,6 +162,7 @@ ReplayStats runTimeline(TimedInput& port, const Timeline& line, const ReplayOpti
                 *board << boardJson(tick, t, session.board(), beeper.count - before,
                                     session.view());
             }
+            retain();
             if (line.afterTick) line.afterTick(t, session.monitor());
         }
     }
