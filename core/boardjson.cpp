@@ -62,3 +62,30 @@ std::string recordJson(std::uint64_t seq, std::string_view timeText, std::string
 }
 
 }  // namespace lw
+
+namespace lw {
+
+std::string liveBoardJson(std::string_view board, std::string_view records,
+                          std::string_view events, std::string_view site, bool first) {
+    std::string out = "{\"board\":";
+    out += board;
+    out += ",\"records\":";
+    out += records;
+    out += ",\"events\":";
+    out += events;
+    if (first) out += ",\"site\":\"" + jsonEscape(site) + "\",\"first\":true";
+    out += '}';
+    return out;
+}
+
+std::string jsonArray(const std::vector<std::string_view>& items) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) out += ',';
+        out += items[i];
+    }
+    out += ']';
+    return out;
+}
+
+}  // namespace lw

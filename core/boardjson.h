@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lw {
 
@@ -29,5 +30,19 @@ std::string boardJson(std::uint64_t tick, std::int64_t t, const UnitBoard& board
 // One activity record: {"seq":N,"time":T,"date":D,"text":R,"at":ISO}, no line feed.
 std::string recordJson(std::uint64_t seq, std::string_view timeText, std::string_view dateText,
                        std::string_view text, std::string_view at);
+
+}  // namespace lw
+
+namespace lw {
+
+// What the web board's WebSocket sends: {"board":B,"records":R,"events":E},
+// the board object and the records and events arrays as they are; the first
+// message a client gets adds ,"site":S (the booth's name) and
+// ,"first":true.
+std::string liveBoardJson(std::string_view board, std::string_view records,
+                          std::string_view events, std::string_view site, bool first);
+
+// A JSON array of JSON values as they are.
+std::string jsonArray(const std::vector<std::string_view>& items);
 
 }  // namespace lw

@@ -106,6 +106,8 @@ TEST(ServiceOptions, MistakesAreRefusedWithAReason) {
     ConfigFile unknown("device=/dev/ttyUSB0\nbaud=9600\n");
     ConfigFile badFlag("device=/dev/ttyUSB0\nraw=sometimes\n");
     ConfigFile both("device=/dev/ttyUSB0\nport=2\n");
+    const std::string huge(70000, 'x');
+    ConfigFile big(huge.c_str());
     const std::vector<Row> rows{
         {{}, "give --port or --device"},
         {{"--port", "1", "--device", "/dev/ttyS0"}, "give --port or --device"},
@@ -122,7 +124,13 @@ TEST(ServiceOptions, MistakesAreRefusedWithAReason) {
         {{"--device", "/dev/x", "--http", "0.0.0.0:8480"}, "needs --http-token FILE"},
         {{"--device", "/dev/x", "--http", "192.168.1.5:8480"}, "needs --http-token FILE"},
         {{"--config"}, "--config needs a file"},
-        {{"--config", "/nonexistent/monitor.conf"}, "cannot read the file"},
+        {{"--config", "/nonexistent/monitor.conf"}, "the config file /nonexistent/monitor.conf does not exist"},
+        {{"--config", "/dev/zero"}, "the config file /dev/zero is not a regular file"},
+        {{"--device", "/dev/x", "--mqtt", "h:1", "--mqtt-credentials", "/dev/zero"},
+         "the credentials file /dev/zero is not a regular file"},
+        {{"--device", "/dev/x", "--http", "127.0.0.1:0", "--http-token", "/tmp"},
+         "the token file /tmp is not a regular file"},
+        {{"--device", "/dev/x", "--names", big.path()}, "is larger than 65536 bytes"},
         {{"--config", unknown.path()}, "unknown option \"baud\""},
         {{"--config", badFlag.path()}, "raw is true or false"},
         {{"--config", both.path()}, "give --port or --device"},
@@ -133,9 +141,17 @@ TEST(ServiceOptions, MistakesAreRefusedWithAReason) {
         EXPECT_NE(r.error.find(row.says), std::string::npos) << r.error;
     }
     // With a token, any address will do.
-    EXPECT_TRUE(
-        readServiceOptions({"--device", "/dev/x", "--http", "0.0.0.0:8480", "--http-token", "t"})
-            .ok);
+    ConfigFile token("t\n");
+    EXPECT_TRUE(readServiceOptions(
+                    {"--device", "/dev/x", "--http", "0.0.0.0:8480", "--http-token", token.path()})
+                    .ok);
+    // A relative device that is here is taken from here, not from /dev.
+    const QString here = QDir::currentPath();
+    QDir::setCurrent(QFileInfo(QString::fromStdString(token.path())).path());
+    const auto relative = readServiceOptions({"--device", "monitor.conf"});
+    QDir::setCurrent(here);
+    ASSERT_TRUE(relative.ok);
+    EXPECT_EQ(relative.value.device, token.path());
 }
 
 TEST(ServiceOptions, Endpoints) {
@@ -183,6 +199,20 @@ TEST(BoardJson, RecordTextIsEscapedAsReceived) {
 
 namespace {
 
+// A credentials file and a CA file that exist: the reader checks both.
+struct MqttFiles {
+    MqttFiles() {
+        for (const std::string* p : {&credentials, &cafile}) {
+            QFile f(QString::fromStdString(*p));
+            EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("x\n");
+        }
+    }
+    QTemporaryDir dir;
+    std::string credentials = dir.filePath(QStringLiteral("mqtt")).toStdString();
+    std::string cafile = dir.filePath(QStringLiteral("ca.crt")).toStdString();
+};
+
 // MQTT options, by the same reader.
 lw::Result<lw::service::ServiceOptions> options(std::vector<std::string> args) {
     args.insert(args.begin(), {"--device", "/dev/null"});
@@ -199,16 +229,17 @@ TEST(MqttOptions, DefaultsAndValues) {
     EXPECT_EQ(r.value.mqttPrefix, "linewarden");
     EXPECT_EQ(r.value.site, QSysInfo::machineHostName().toStdString());
 
+    const MqttFiles files;
     r = options({"--mqtt", "broker.chain.example:8883", "--mqtt-prefix", "chain/lw", "--site",
-                 "Odeon 3", "--mqtt-credentials", "/etc/linewarden/mqtt", "--mqtt-cafile",
-                 "/etc/linewarden/ca.crt"});
+                 "Odeon 3", "--mqtt-credentials", files.credentials, "--mqtt-cafile",
+                 files.cafile});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.value.mqttHost, "broker.chain.example");
     EXPECT_EQ(r.value.mqttPort, 8883);
     EXPECT_EQ(r.value.mqttPrefix, "chain/lw");
     EXPECT_EQ(r.value.site, "Odeon 3");
-    EXPECT_EQ(r.value.mqttCredentials, "/etc/linewarden/mqtt");
-    EXPECT_EQ(r.value.mqttCafile, "/etc/linewarden/ca.crt");
+    EXPECT_EQ(r.value.mqttCredentials, files.credentials);
+    EXPECT_EQ(r.value.mqttCafile, files.cafile);
 
     r = options({"--mqtt", "[::1]:1884"});
     ASSERT_TRUE(r.ok) << r.error;
@@ -242,20 +273,19 @@ TEST(MqttOptions, WhatIsRefused) {
 }
 
 TEST(MqttOptions, FromTheConfigFileTheLineWins) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString conf = dir.filePath("monitor.conf");
+    const MqttFiles files;
+    const QString conf = files.dir.filePath("monitor.conf");
     QFile f(conf);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(
-        "mqtt=broker.chain.example:1883\nmqtt-prefix=chain/lw\nsite=booth1\n"
-        "mqtt-credentials=/etc/linewarden/mqtt\nmqtt-cafile=/etc/linewarden/ca.crt\n");
+    f.write(("mqtt=broker.chain.example:1883\nmqtt-prefix=chain/lw\nsite=booth1\n"
+             "mqtt-credentials=" + files.credentials + "\nmqtt-cafile=" + files.cafile + "\n")
+                .c_str());
     f.close();
     const auto r = options({"--config", conf.toStdString(), "--site", "booth2"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.value.mqttHost, "broker.chain.example");
     EXPECT_EQ(r.value.mqttPrefix, "chain/lw");
     EXPECT_EQ(r.value.site, "booth2");
-    EXPECT_EQ(r.value.mqttCredentials, "/etc/linewarden/mqtt");
-    EXPECT_EQ(r.value.mqttCafile, "/etc/linewarden/ca.crt");
+    EXPECT_EQ(r.value.mqttCredentials, files.credentials);
+    EXPECT_EQ(r.value.mqttCafile, files.cafile);
 }
