@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "core/busprotocol.h"
+#include "core/hadiscovery.h"
 #include "core/textutil.h"
 #include "service/filechecks.h"
 #include "service/mqtt/topics.h"
@@ -21,6 +22,7 @@ const char* const kServiceUsage =
     "                          [--https-cert FILE --https-key FILE] [--new-token FILE]\n"
     "                          [--mqtt HOST:PORT] [--mqtt-prefix PREFIX] [--site NAME]\n"
     "                          [--mqtt-credentials FILE] [--mqtt-cafile FILE]\n"
+    "                          [--ha-discovery[=PREFIX]] [--ha-remove] [--metrics] [--no-board]\n"
     "                          [--config FILE]\n"
     "\n"
     "Monitors a KX-40 bus without a display, read-only, and keeps its activity log;\n"
@@ -46,8 +48,14 @@ const char* const kServiceUsage =
     "  --mqtt-credentials FILE  the broker user on the first line, its password on the\n"
     "                      second\n"
     "  --mqtt-cafile FILE  TLS to the broker, trusting the CA certificates in FILE\n"
+    "  --ha-discovery[=PREFIX]  Home Assistant finds the site and its units by MQTT\n"
+    "                      discovery under PREFIX (default homeassistant)\n"
+    "  --ha-remove         removes this site's discovery configs from the broker, exits\n"
+    "  --metrics           serves Prometheus metrics at /metrics on the --http listener\n"
+    "  --no-board          the --http listener serves /metrics only, no web board\n"
     "  --config FILE       the same options as an INI file (key=value, keys without the\n"
-    "                      dashes, flags as true/false); the command line wins\n";
+    "                      dashes, flags as true/false); the command line wins\n"
+    "Any option may also be written --NAME=VALUE.\n";
 
 namespace {
 
@@ -139,6 +147,17 @@ const std::vector<OptionRow>& optionTable() {
         {"site", true, text(&ServiceOptions::site, "site")},
         {"mqtt-credentials", true, text(&ServiceOptions::mqttCredentials, "mqtt-credentials")},
         {"mqtt-cafile", true, text(&ServiceOptions::mqttCafile, "mqtt-cafile")},
+        // A flag with an optional value: --ha-discovery, --ha-discovery=PREFIX.
+        {"ha-discovery", false,
+         [](ServiceOptions& o, const std::string& v) {
+             const auto on = parseFlag(v);
+             o.haDiscovery = on ? (*on ? std::string(ha::kDefaultDiscoveryPrefix) : "") : v;
+             const std::string why = on ? "" : ha::discoveryPrefixError(v);
+             return why.empty() ? Result<>{} : fail("--ha-discovery: " + why);
+         }},
+        {"ha-remove", false, flag(&ServiceOptions::haRemove, "ha-remove")},
+        {"metrics", false, flag(&ServiceOptions::metrics, "metrics")},
+        {"no-board", false, flag(&ServiceOptions::noBoard, "no-board")},
     };
     return rows;
 }
@@ -172,7 +191,15 @@ Result<> readConfig(const std::string& path, ServiceOptions& o) {
 }
 
 Result<> checkTogether(const ServiceOptions& o) {
-    if (o.port.has_value() == !o.device.empty()) return fail("give --port or --device");
+    // Removing the discovery configs needs the broker, not the bus.
+    if (o.port.has_value() == !o.device.empty() && !(o.haRemove && !o.port && o.device.empty())) {
+        return fail("give --port or --device");
+    }
+    if (o.mqttHost.empty() && (!o.haDiscovery.empty() || o.haRemove)) {
+        return fail("--ha-discovery and --ha-remove need --mqtt");
+    }
+    if (!o.http && (o.metrics || o.noBoard)) return fail("--metrics and --no-board need --http");
+    if (o.noBoard && !o.metrics) return fail("--no-board leaves only /metrics: give --metrics");
     if (o.http && !o.http->loopback() && o.httpTokenFile.empty()) {
         return fail("--http on an address other than loopback needs --http-token FILE");
     }
@@ -232,10 +259,14 @@ Result<ServiceOptions> readServiceOptions(const std::vector<std::string>& args) 
             o.configPath = args[++i];
             continue;
         }
-        const OptionRow* row =
-            a.starts_with("--") ? findRow(std::string_view(a).substr(2)) : nullptr;
+        // --NAME=VALUE as well as --NAME VALUE.
+        const std::size_t eq = a.find('=');
+        const std::string_view name = std::string_view(a).substr(0, eq);
+        const OptionRow* row = name.starts_with("--") ? findRow(name.substr(2)) : nullptr;
         if (!row) return R::failure("unknown argument " + a);
-        if (!row->takesValue) {
+        if (eq != std::string::npos) {
+            given.emplace_back(row, a.substr(eq + 1));
+        } else if (!row->takesValue) {
             given.emplace_back(row, "true");
         } else if (i + 1 >= args.size()) {
             return R::failure(a + " needs a value");
@@ -265,6 +296,7 @@ Result<ServiceOptions> readServiceOptions(const std::vector<std::string>& args) 
     // The booth's name: the web board's title and the MQTT topic level.
     if (o.site.empty()) o.site = QSysInfo::machineHostName().toStdString();
     if (const Result<> files = checkServiceFiles(o); !files.ok) return R::failure(files.error);
+    if (o.haRemove && o.haDiscovery.empty()) o.haDiscovery = std::string(ha::kDefaultDiscoveryPrefix);
     if (!o.mqttHost.empty()) {
         if (o.mqttPrefix.empty()) o.mqttPrefix = std::string(mqtt::kDefaultPrefix);
         const std::string why = mqtt::topicError(o.mqttPrefix, o.site);
