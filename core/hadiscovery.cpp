@@ -82,12 +82,18 @@ constexpr std::array kUnitEntities = {
            "{{ value_json.show_started }}"},
 };
 
+// Noise turns the entity on; it goes off this long after the last noise
+// event, a little over the board's noise lamp (5 ticks of 800 ms).
+constexpr std::string_view kNoiseOffDelaySeconds = "5";
+
 constexpr std::array kSiteEntities = {
     Entity{"binary_sensor", "online", "Online", "connectivity", Source::Online, ""},
     Entity{"binary_sensor", "remote", "Master remote", "", Source::Bus,
            "{{ 'ON' if value_json.remote else 'OFF' }}"},
-    Entity{"binary_sensor", "noise", "Bus noise", "problem", Source::Bus,
-           "{{ 'ON' if value_json.noise else 'OFF' }}"},
+    // The bus document leaves the noise lamp out: noise is heard on the
+    // event topic, one event a tick while it lasts.
+    Entity{"binary_sensor", "noise", "Bus noise", "problem", Source::Event,
+           "{{ 'ON' if value_json.kind == 'noise' else '' }}"},
     Entity{"sensor", "port", "Bus port", "enum", Source::Bus, "{{ value_json.port }}"},
     // HA reads an event's type and attributes from one JSON object.
     Entity{"event", "event", "Event", "", Source::Event,
@@ -204,7 +210,9 @@ ConfigMessage config(const DiscoverySetup& s, const Entity& e, int unit,
         c.text("json_attributes_template", kUnitAttributes);
     }
     if (e.key == "port") c.list("options", portNames());
-    if (e.source == Source::Event) c.list("event_types", eventKindNames()).raw("qos", "1");
+    if (e.component == "event") c.list("event_types", eventKindNames());
+    if (e.key == "noise") c.raw("off_delay", kNoiseOffDelaySeconds);
+    if (e.source == Source::Event) c.raw("qos", "1");  // as the events are published
     c.raw("device", device(s, unit, unitName));
     Object origin;
     origin.text("name", s.origin).text("sw_version", s.siteDevice.swVersion);

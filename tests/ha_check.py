@@ -78,10 +78,13 @@ def check_config(topic, text):
     return c
 
 
-def check_state(c, payload, want):
+def check_state(component, c, payload, want):
     """One entity over its topic's payload; `want` the unit's state or None."""
     value = render(c["value_template"], payload) if "value_template" in c else payload
     name, cls = c["unique_id"], c.get("device_class")
+    # A binary sensor reads ON or OFF; an empty output is ignored by HA.
+    if component == "binary_sensor" and value not in (c.get("payload_on", "ON"), c.get("payload_off", "OFF"), ""):
+        fail(f"{name}: '{value}' is neither on nor off")
     if cls == "enum" and value not in c["options"]:
         fail(f"{name}: '{value}' is not one of its options")
     if c.get("json_attributes_template"):
@@ -127,7 +130,7 @@ def main():
         want = wants.get(unit.group(1)) if unit else None
         if want is not None:
             seen.add(unit.group(1))
-        check_state(c, payload, want)
+        check_state(topic.split("/")[-4], c, payload, want)
     for unit in set(wants) - seen:
         fail(f"unit {unit}: no config with a payload")
     for p in problems:

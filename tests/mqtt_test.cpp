@@ -107,6 +107,31 @@ TEST(MqttRecordQueue, FullQueueDropsTheOldestAndCounts) {
     EXPECT_GE(lw::mqtt::kRecordQueueCapacity, 10'000u);
 }
 
+// Other retained topics (discovery configs): out once per new payload, again
+// with everything on a resend, ahead of the board's slots.
+TEST(MqttOutbox, OtherRetainedTopicsOnlyWhenNewOrResent) {
+    lw::mqtt::Outbox box(10);
+    EXPECT_TRUE(box.putRetainedTopic("ha/a/config", "{1}"));
+    box.putRetainedTopic("ha/b/config", "{2}");
+    box.putRetained({{0, "{u1}"}});
+    auto b = box.take(true, 0);
+    ASSERT_EQ(b.topics.size(), 2u);
+    EXPECT_EQ(b.topics[0], (std::pair<std::string, std::string>{"ha/a/config", "{1}"}));
+    EXPECT_EQ(b.retained.size(), 1u);
+
+    EXPECT_FALSE(box.putRetainedTopic("ha/a/config", "{1}"));  // the same: no turn, nothing
+    EXPECT_TRUE(box.take(true, 0).topics.empty());
+    box.putRetainedTopic("ha/a/config", "{1b}");
+    b = box.take(true, 0);
+    ASSERT_EQ(b.topics.size(), 1u);
+    EXPECT_EQ(b.topics[0].second, "{1b}");
+
+    box.resendRetained();
+    b = box.take(true, 0);
+    EXPECT_EQ(b.topics.size(), 2u);
+    EXPECT_EQ(b.retained.size(), 1u);
+}
+
 // One policy walked through a day of a broker coming and going; each row is
 // an event, when it happens, and what the link must do then.
 TEST(MqttReconnectPolicy, BackOffAndWhatIsTold) {

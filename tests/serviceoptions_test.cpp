@@ -124,7 +124,8 @@ TEST(ServiceOptions, MistakesAreRefusedWithAReason) {
         {{"--device", "/dev/x", "--http", "0.0.0.0:8480"}, "needs --http-token FILE"},
         {{"--device", "/dev/x", "--http", "192.168.1.5:8480"}, "needs --http-token FILE"},
         {{"--config"}, "--config needs a file"},
-        {{"--config", "/nonexistent/monitor.conf"}, "the config file /nonexistent/monitor.conf does not exist"},
+        {{"--config", "/nonexistent/monitor.conf"},
+         "the config file /nonexistent/monitor.conf does not exist"},
         {{"--config", "/dev/zero"}, "the config file /dev/zero is not a regular file"},
         {{"--device", "/dev/x", "--mqtt", "h:1", "--mqtt-credentials", "/dev/zero"},
          "the credentials file /dev/zero is not a regular file"},
@@ -134,6 +135,13 @@ TEST(ServiceOptions, MistakesAreRefusedWithAReason) {
         {{"--config", unknown.path()}, "unknown option \"baud\""},
         {{"--config", badFlag.path()}, "raw is true or false"},
         {{"--config", both.path()}, "give --port or --device"},
+        {{"--device", "/dev/x", "--ha-discovery"}, "--ha-discovery and --ha-remove need --mqtt"},
+        {{"--ha-remove"}, "--ha-discovery and --ha-remove need --mqtt"},
+        {{"--device", "/dev/x", "--mqtt", "h:1", "--ha-discovery=home+assistant"},
+         "--ha-discovery: the discovery prefix holds a wildcard"},
+        {{"--device", "/dev/x", "--metrics"}, "--metrics and --no-board need --http"},
+        {{"--device", "/dev/x", "--http", "127.0.0.1:0", "--no-board"}, "give --metrics"},
+        {{"--device=/dev/x", "--raw=sometimes"}, "raw is true or false"},
     };
     for (const Row& row : rows) {
         const auto r = readServiceOptions(row.args);
@@ -272,13 +280,43 @@ TEST(MqttOptions, WhatIsRefused) {
     }
 }
 
+TEST(MqttOptions, HomeAssistantAndMetrics) {
+    struct Row {
+        std::vector<std::string> args;
+        std::string discovery;
+        bool metrics, board;
+    };
+    const std::vector<Row> rows{
+        {{"--mqtt", "h:1"}, "", false, true},
+        {{"--mqtt", "h:1", "--ha-discovery"}, "homeassistant", false, true},
+        {{"--mqtt=h:1", "--ha-discovery=site/ha"}, "site/ha", false, true},
+        {{"--mqtt", "h:1", "--ha-discovery=false"}, "", false, true},
+        {{"--http", "127.0.0.1:0", "--metrics", "--no-board"}, "", true, false},
+    };
+    for (const Row& row : rows) {
+        const auto r = options(row.args);
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(r.value.haDiscovery, row.discovery) << row.args.back();
+        EXPECT_EQ(r.value.metrics, row.metrics);
+        EXPECT_EQ(r.value.noBoard, !row.board);
+    }
+    // Removing needs the broker, not the bus; it takes HA's default prefix.
+    const auto remove = readServiceOptions({"--mqtt", "h:1", "--ha-remove"});
+    ASSERT_TRUE(remove.ok) << remove.error;
+    EXPECT_TRUE(remove.value.haRemove);
+    EXPECT_EQ(remove.value.haDiscovery, "homeassistant");
+    ConfigFile ini("device=/dev/x\nmqtt=h:1\nha-discovery=chain/ha\n");
+    EXPECT_EQ(readServiceOptions({"--config", ini.path()}).value.haDiscovery, "chain/ha");
+}
+
 TEST(MqttOptions, FromTheConfigFileTheLineWins) {
     const MqttFiles files;
     const QString conf = files.dir.filePath("monitor.conf");
     QFile f(conf);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(("mqtt=broker.chain.example:1883\nmqtt-prefix=chain/lw\nsite=booth1\n"
-             "mqtt-credentials=" + files.credentials + "\nmqtt-cafile=" + files.cafile + "\n")
+             "mqtt-credentials=" +
+             files.credentials + "\nmqtt-cafile=" + files.cafile + "\n")
                 .c_str());
     f.close();
     const auto r = options({"--config", conf.toStdString(), "--site", "booth2"});

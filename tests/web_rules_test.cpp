@@ -185,3 +185,49 @@ TEST(AccessRule, OriginMeetsHostOnTheSamePort) {
         EXPECT_EQ(sameOrigin(r.origin, r.host, r.hostDefault), r.same) << r.origin << " " << r.host;
     }
 }
+
+// /metrics: there only with --metrics, under the same rule as the board;
+// with --no-board it is all there is.
+TEST(RouteMetrics, ServedWhenAskedForUnderTheSameRule) {
+    class Source final : public BoardSource {
+    public:
+        Source(bool metrics, bool board) : m_metrics(metrics), m_board(board) {}
+        std::string boardJson() const override { return "{}"; }
+        std::string recordsJson(std::uint64_t, std::size_t) const override { return "[]"; }
+        const std::string& page() const override { return m_page; }
+        bool boardServed() const override { return m_board; }
+        std::optional<std::string> metrics() const override {
+            if (!m_metrics) return std::nullopt;
+            return "linewarden_bus_noise{site=\"b\"} 0\n";
+        }
+
+    private:
+        bool m_metrics, m_board;
+        std::string m_page = "<!doctype html>";
+    };
+    struct Row {
+        const char* target;
+        bool metrics, board;
+        const char* token;
+        int status;
+        const char* inAnswer;
+    };
+    const Row rows[] = {
+        {"/metrics", false, true, "", 404, "Not found"},
+        {"/metrics", true, true, "", 200, "version=0.0.4; charset=utf-8\r\n"},
+        {"/metrics", true, true, "t0ken-for-scrapes", 401, "token is required"},
+        {"/metrics?token=t0ken-for-scrapes", true, false, "t0ken-for-scrapes", 200, "noise"},
+        {"/", true, false, "", 404, "Not found"},
+        {"/api/board", true, false, "", 404, "Not found"},
+        {"/ws", true, false, "", 404, "Not found"},
+    };
+    for (const Row& r : rows) {
+        const ParseResult p = parseRequestHead(std::string("GET ") + r.target +
+                                               " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+        ASSERT_EQ(p.outcome, Outcome::Complete);
+        const Answer a =
+            route(p.request, AccessRule(r.token, "127.0.0.1"), Source(r.metrics, r.board));
+        EXPECT_EQ(a.status, r.status) << r.target;
+        EXPECT_NE(responseBytes(a, false).find(r.inAnswer), std::string::npos) << r.target;
+    }
+}
