@@ -2,12 +2,13 @@
 """Checks Home Assistant discovery configs as HA reads them, and renders their
 templates with Jinja2 over state payloads, as HA does.
 
-ha_check.py CONFIGS PAYLOADS [UNIT=STATE ...]
+ha_check.py CONFIGS PAYLOADS [--units=N,M,...] [UNIT=STATE ...]
 
 CONFIGS: blocks of a config topic line and a JSON payload line. PAYLOADS:
-lines "TOPIC<TAB>PAYLOAD", the last one per topic counts. UNIT=STATE: what the
-state sensor of that unit must read ("3=failed"). Exit 0 when all holds; a
-missing python3-jinja2 is exit 77 (skipped)."""
+lines "TOPIC<TAB>PAYLOAD", the last one per topic counts. --units: exactly
+these units have configs, four each, beside the site's five. UNIT=STATE: what
+the state sensor of that unit must read ("3=failed"). Exit 0 when all holds;
+a missing python3-jinja2 is exit 77 (skipped)."""
 
 import datetime
 import json
@@ -114,7 +115,12 @@ def main():
         if "\t" in line:
             topic, payload = line.rstrip("\n").split("\t", 1)
             payloads[topic] = payload
-    wants = dict(arg.split("=", 1) for arg in sys.argv[3:])
+    units = [a.split("=", 1)[1].split(",") for a in sys.argv[3:] if a.startswith("--units=")]
+    wants = dict(a.split("=", 1) for a in sys.argv[3:] if not a.startswith("--"))
+    if units:
+        have = sorted({m.group(1) for t, _ in configs if (m := re.search(r"/u(\d+)_[a-z_]+/config$", t))})
+        if have != sorted(units[0]) or len(configs) != 5 + 4 * len(units[0]):
+            fail(f"{len(configs)} configs for units {have}, expected those of the site and {units[0]}")
     seen = set()
     for topic, text in configs:
         c = check_config(topic, text)

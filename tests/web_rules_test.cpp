@@ -90,6 +90,11 @@ public:
         return "[" + std::to_string(seq) + "," + std::to_string(max) + "]";
     }
     const std::string& page() const override { return m_page; }
+    bool boardServed() const override { return board; }
+    std::optional<std::string> metrics() const override { return metricsText; }
+
+    bool board = true;
+    std::optional<std::string> metricsText;
 
 private:
     std::string m_page = "<!doctype html>";
@@ -189,22 +194,6 @@ TEST(AccessRule, OriginMeetsHostOnTheSamePort) {
 // /metrics: there only with --metrics, under the same rule as the board;
 // with --no-board it is all there is.
 TEST(RouteMetrics, ServedWhenAskedForUnderTheSameRule) {
-    class Source final : public BoardSource {
-    public:
-        Source(bool metrics, bool board) : m_metrics(metrics), m_board(board) {}
-        std::string boardJson() const override { return "{}"; }
-        std::string recordsJson(std::uint64_t, std::size_t) const override { return "[]"; }
-        const std::string& page() const override { return m_page; }
-        bool boardServed() const override { return m_board; }
-        std::optional<std::string> metrics() const override {
-            if (!m_metrics) return std::nullopt;
-            return "linewarden_bus_noise{site=\"b\"} 0\n";
-        }
-
-    private:
-        bool m_metrics, m_board;
-        std::string m_page = "<!doctype html>";
-    };
     struct Row {
         const char* target;
         bool metrics, board;
@@ -225,8 +214,10 @@ TEST(RouteMetrics, ServedWhenAskedForUnderTheSameRule) {
         const ParseResult p = parseRequestHead(std::string("GET ") + r.target +
                                                " HTTP/1.1\r\nHost: localhost\r\n\r\n");
         ASSERT_EQ(p.outcome, Outcome::Complete);
-        const Answer a =
-            route(p.request, AccessRule(r.token, "127.0.0.1"), Source(r.metrics, r.board));
+        FakeBoard source;
+        source.board = r.board;
+        if (r.metrics) source.metricsText = "linewarden_bus_noise{site=\"b\"} 0\n";
+        const Answer a = route(p.request, AccessRule(r.token, "127.0.0.1"), source);
         EXPECT_EQ(a.status, r.status) << r.target;
         EXPECT_NE(responseBytes(a, false).find(r.inAnswer), std::string::npos) << r.target;
     }
