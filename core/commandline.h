@@ -95,10 +95,15 @@ Result<std::vector<Given<Options>>> splitLine(
             if (!r.ok) return R::failure(r.error);
             continue;
         }
+        // --NAME=VALUE as well as --NAME VALUE.
+        const std::size_t eq = a.find('=');
+        const std::string_view name = std::string_view(a).substr(0, eq);
         const Option<Options>* o =
-            a.starts_with("--") ? findOption(table, std::string_view(a).substr(2)) : nullptr;
+            name.starts_with("--") ? findOption(table, name.substr(2)) : nullptr;
         if (!o) return R::failure("unknown argument " + a);
-        if (!o->takesValue()) {
+        if (eq != std::string::npos) {
+            given.push_back({o, a.substr(eq + 1)});
+        } else if (!o->takesValue()) {
             given.push_back({o, "true"});
         } else if (i + 1 >= args.size()) {
             return R::failure(a + " needs a value");

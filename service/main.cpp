@@ -9,6 +9,8 @@
 #include "core/commandline.h"
 #include "core/monitorsession.h"
 #include "platform/stopsignals.h"
+#include "service/homeassistant.h"
+#include "service/metricsource.h"
 #include "service/monitorservice.h"
 #include "service/mqtt/publisher.h"
 #include "service/serviceoptions.h"
@@ -29,10 +31,22 @@ int main(int argc, char** argv) {
     const Journal journal = [](const std::string& line) {
         std::cerr << kServiceName << ": " << line << std::endl;
     };
+    if (options.haRemove) {
+        const lw::Result<> r = removeHaDiscovery(options, journal);
+        if (!r.ok) journal(r.error);
+        return r.ok ? 0 : 1;
+    }
     MonitorService service(options, journal);
+    std::unique_ptr<MetricSource> metrics;
+    if (options.metrics) metrics = std::make_unique<MetricSource>(service, options);
     std::unique_ptr<WebBoard> web;
     if (options.http) {
         web = std::make_unique<WebBoard>(service, options, journal);
+        if (metrics) {
+            WebBoard* w = web.get();
+            metrics->httpClients = [w] { return static_cast<std::uint64_t>(w->clients()); };
+            web->setMetrics([m = metrics.get()] { return m->text(); });
+        }
         const lw::Result<> r = web->listen();
         if (!r.ok) {
             journal(r.error);
@@ -43,19 +57,34 @@ int main(int argc, char** argv) {
     // The board after every decoder tick, every record the log options let
     // through, and a clean goodbye when the service stops.
     std::unique_ptr<lw::mqtt::Publisher> mqtt;
+    std::unique_ptr<HaFeed> ha;
     if (!options.mqttHost.empty()) {
+        std::vector<std::string> haStatus;
+        if (!options.haDiscovery.empty())
+            haStatus.push_back(lw::ha::statusTopic(options.haDiscovery));
         mqtt = std::make_unique<lw::mqtt::Publisher>(
             lw::mqtt::Settings{.broker = {options.mqttHost, options.mqttPort},
                                .prefix = options.mqttPrefix,
                                .site = options.site,
                                .credentialsFile = options.mqttCredentials,
-                               .cafile = options.mqttCafile},
+                               .cafile = options.mqttCafile,
+                               .subscriptions = haStatus},
             journal);
+        if (!options.haDiscovery.empty()) {
+            // HA's birth message asks for the configs again.
+            ha = std::make_unique<HaFeed>(service, *mqtt, options);
+        }
         if (const lw::Result<> r = mqtt->start(); !r.ok) {
             journal(r.error);
             return 1;
         }
         lw::mqtt::Publisher* p = mqtt.get();
+        if (metrics) {
+            metrics->mqtt = [p] {
+                const lw::mqtt::Stats s = p->stats();
+                return lw::prometheus::MqttSample{s.connected, s.queued};
+            };
+        }
         QObject::connect(&service, &MonitorService::ticked, &service,
                          [&service, p] { p->publishBoard(service.session().view()); });
         QObject::connect(&service, &MonitorService::eventAdded, &service,

@@ -8,6 +8,7 @@
 
 #include "core/busprotocol.h"
 #include "core/commandline.h"
+#include "core/hadiscovery.h"
 #include "core/textutil.h"
 #include "service/filechecks.h"
 #include "service/mqtt/topics.h"
@@ -78,6 +79,26 @@ const cli::OptionTable<ServiceOptions>& optionTable() {
                                "second"));
         t.push_back(textOption("mqtt-cafile", "FILE", &ServiceOptions::mqttCafile,
                                "TLS to the broker, trusting the CA certificates in FILE"));
+        // A flag with an optional value: --ha-discovery, --ha-discovery=PREFIX.
+        t.push_back({"ha-discovery", {},
+                     "Home Assistant finds the site and its units by MQTT\n"
+                     "discovery under PREFIX (--ha-discovery=PREFIX; default homeassistant)",
+                     [](ServiceOptions& o, const std::string& v) {
+                         const auto on = cli::parseFlag(v);
+                         o.haDiscovery =
+                             on ? (*on ? std::string(ha::kDefaultDiscoveryPrefix) : "") : v;
+                         const std::string why = on ? "" : ha::discoveryPrefixError(v);
+                         return why.empty() ? Result<>{} : fail("--ha-discovery: " + why);
+                     }});
+        t.push_back(cli::flagOption<ServiceOptions>(
+            "ha-remove", &ServiceOptions::haRemove,
+            "removes this site's discovery configs from the broker, exits"));
+        t.push_back(cli::flagOption<ServiceOptions>(
+            "metrics", &ServiceOptions::metrics,
+            "serves Prometheus metrics at /metrics on the --http listener"));
+        t.push_back(cli::flagOption<ServiceOptions>(
+            "no-board", &ServiceOptions::noBoard,
+            "the --http listener serves /metrics only, no web board"));
         t.push_back(textOption("config", "FILE", &ServiceOptions::configPath,
                                "the same options as an INI file (key=value, keys without the\n"
                                "dashes, flags as true/false); the command line wins"));
@@ -108,7 +129,16 @@ Result<> readConfig(const std::string& path, ServiceOptions& o) {
 }
 
 Result<> checkTogether(const ServiceOptions& o) {
-    if (o.comNumber.has_value() == !o.device.empty()) return fail("give --port or --device");
+    // Removing the discovery configs needs the broker, not the bus.
+    if (o.comNumber.has_value() == !o.device.empty() &&
+        !(o.haRemove && !o.comNumber && o.device.empty())) {
+        return fail("give --port or --device");
+    }
+    if (o.mqttHost.empty() && (!o.haDiscovery.empty() || o.haRemove)) {
+        return fail("--ha-discovery and --ha-remove need --mqtt");
+    }
+    if (!o.http && (o.metrics || o.noBoard)) return fail("--metrics and --no-board need --http");
+    if (o.noBoard && !o.metrics) return fail("--no-board leaves only /metrics: give --metrics");
     if (o.http && !o.http->loopback() && o.httpTokenFile.empty()) {
         return fail("--http on an address other than loopback needs --http-token FILE");
     }
@@ -162,7 +192,8 @@ const std::string& serviceUsage() {
         "with --http it serves a live board to web browsers.\n",
         optionTable(),
         "  --new-token FILE    writes a new random token to FILE (mode 0600), prints the\n"
-        "                      address to open, and exits\n");
+        "                      address to open, and exits\n"
+        "Any option may also be written --NAME=VALUE.\n");
     return text;
 }
 
@@ -201,6 +232,7 @@ Result<ServiceOptions> readServiceOptions(const std::vector<std::string>& args) 
     if (const Result<> files = checkServiceFiles(o); !files.ok) return R::failure(files.error);
     // The booth's name: the web board's title and the MQTT topic level.
     if (o.site.empty()) o.site = QSysInfo::machineHostName().toStdString();
+    if (o.haRemove && o.haDiscovery.empty()) o.haDiscovery = std::string(ha::kDefaultDiscoveryPrefix);
     if (!o.mqttHost.empty()) {
         if (o.mqttPrefix.empty()) o.mqttPrefix = std::string(mqtt::kDefaultPrefix);
         const std::string why = mqtt::topicError(o.mqttPrefix, o.site);

@@ -38,6 +38,12 @@ struct ServiceOptions : MonitorOptions {
     std::string site;             // empty: the host name
     std::string mqttCredentials;  // a file: user, then password
     std::string mqttCafile;       // TLS when set
+    // Home Assistant discovery under this prefix; empty: none.
+    std::string haDiscovery;
+    bool haRemove = false;  // remove this site's discovery configs and exit
+    // The web listener: /metrics, and the board unless noBoard.
+    bool metrics = false;
+    bool noBoard = false;
 };
 
 inline constexpr std::string_view kServiceName = "linewarden-monitor";

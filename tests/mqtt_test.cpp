@@ -107,6 +107,22 @@ TEST(MqttRecordQueue, FullQueueDropsTheOldestAndCounts) {
     EXPECT_GE(lw::mqtt::kRecordQueueCapacity, 10'000u);
 }
 
+// Other retained topics (discovery configs): out once per new payload, all
+// again on a resend, ahead of the board's slots.
+TEST(MqttOutbox, OtherRetainedTopicsOnlyWhenNewOrResent) {
+    lw::mqtt::Outbox box(10);
+    box.putRetainedTopic("ha/a/config", "{1}");
+    box.putRetained({{0, "{u1}"}});
+    EXPECT_EQ(box.take(true, 0).topics.size(), 1u);
+    EXPECT_FALSE(box.putRetainedTopic("ha/a/config", "{1}"));  // the same: no turn, nothing
+    box.putRetainedTopic("ha/b/config", "{2}");
+    EXPECT_EQ(box.take(true, 0).topics.size(), 1u);
+    box.resendRetained();
+    const auto b = box.take(true, 0);
+    EXPECT_EQ(b.topics.size(), 2u);
+    EXPECT_EQ(b.retained.size(), 1u);
+}
+
 // One policy walked through a day of a broker coming and going; each row is
 // an event, when it happens, and what the link must do then.
 TEST(MqttReconnectPolicy, BackOffAndWhatIsTold) {
@@ -246,8 +262,8 @@ std::string lookAt(const std::string& steps) {
                 {"starting", lw::UnitState::Starting},
                 {"running", lw::UnitState::Running},
                 {"failed", lw::UnitState::Failed}};
-            static const std::map<std::string, std::string_view> causes = {
-                {"presence", "presence"}, {"motion", "motion"}};
+            static const std::map<std::string, std::string_view> causes = {{"presence", "presence"},
+                                                                           {"motion", "motion"}};
             if (field == "name") u.name = value;
             if (field == "state") {
                 u.state = states.at(value);

@@ -125,6 +125,14 @@ TEST(OptionRefusals, EachBadArgumentWithItsReason) {
          "--http on an address other than loopback needs --http-token FILE"},
         {S, {"--device", "/dev/x", "--mqtt-prefix", "lw"},
          "--mqtt-prefix, --mqtt-credentials and --mqtt-cafile need --mqtt"},
+        {S, {"--device", "/dev/x", "--ha-discovery"}, "--ha-discovery and --ha-remove need --mqtt"},
+        {S, {"--ha-remove"}, "--ha-discovery and --ha-remove need --mqtt"},
+        {S, {"--device", "/dev/x", "--mqtt", "h:1", "--ha-discovery=home+assistant"},
+         "--ha-discovery: the discovery prefix holds a wildcard or NUL character"},
+        {S, {"--device", "/dev/x", "--metrics"}, "--metrics and --no-board need --http"},
+        {S, {"--device", "/dev/x", "--http", "127.0.0.1:0", "--no-board"},
+         "--no-board leaves only /metrics: give --metrics"},
+        {S, {"--device=/dev/x", "--raw=sometimes"}, "raw is true or false, not \"sometimes\""},
         {S, {"--config"}, "--config needs a value"},
         {S, {"--config", "/nonexistent/monitor.conf"},
          "the config file /nonexistent/monitor.conf does not exist"},
@@ -253,6 +261,24 @@ TEST(MqttOptions, WhatIsRefused) {
         EXPECT_FALSE(r.ok) << args.back();
         EXPECT_FALSE(r.error.empty());
     }
+}
+
+TEST(MqttOptions, HomeAssistantAndMetrics) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> prefixes{
+        {{"--mqtt", "h:1"}, ""},
+        {{"--mqtt", "h:1", "--ha-discovery"}, "homeassistant"},
+        {{"--mqtt=h:1", "--ha-discovery=site/ha"}, "site/ha"},
+        {{"--mqtt", "h:1", "--ha-discovery=false"}, ""},
+    };
+    for (const auto& [args, prefix] : prefixes) EXPECT_EQ(mqttOptions(args).value.haDiscovery, prefix);
+    const auto web = mqttOptions({"--http", "127.0.0.1:0", "--metrics", "--no-board"});
+    EXPECT_TRUE(web.value.metrics && web.value.noBoard);
+    // Removing needs the broker, not the bus; it takes HA's default prefix.
+    const auto remove = readServiceOptions({"--mqtt", "h:1", "--ha-remove"});
+    ASSERT_TRUE(remove.ok) << remove.error;
+    EXPECT_EQ(remove.value.haDiscovery, "homeassistant");
+    ConfigFile ini("device=/dev/x\nmqtt=h:1\nha-discovery=chain/ha\n");
+    EXPECT_EQ(readServiceOptions({"--config", ini.path()}).value.haDiscovery, "chain/ha");
 }
 
 TEST(MqttOptions, FromTheConfigFileTheLineWins) {

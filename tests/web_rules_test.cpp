@@ -90,6 +90,11 @@ public:
         return "[" + std::to_string(seq) + "," + std::to_string(max) + "]";
     }
     const std::string& page() const override { return m_page; }
+    bool boardServed() const override { return board; }
+    std::optional<std::string> metrics() const override { return metricsText; }
+
+    bool board = true;
+    std::optional<std::string> metricsText;
 
 private:
     std::string m_page = "<!doctype html>";
@@ -183,5 +188,37 @@ TEST(AccessRule, OriginMeetsHostOnTheSamePort) {
                          Row{"http://localhost:8480", "localhost:8480:1", "80", false},
                          Row{"ws://localhost", "localhost", "80", false}}) {
         EXPECT_EQ(sameOrigin(r.origin, r.host, r.hostDefault), r.same) << r.origin << " " << r.host;
+    }
+}
+
+// /metrics: there only with --metrics, under the same rule as the board;
+// with --no-board it is all there is.
+TEST(RouteMetrics, ServedWhenAskedForUnderTheSameRule) {
+    struct Row {
+        const char* target;
+        bool metrics, board;
+        const char* token;
+        int status;
+        const char* inAnswer;
+    };
+    const Row rows[] = {
+        {"/metrics", false, true, "", 404, "Not found"},
+        {"/metrics", true, true, "", 200, "version=0.0.4; charset=utf-8\r\n"},
+        {"/metrics", true, true, "t0ken-for-scrapes", 401, "token is required"},
+        {"/metrics?token=t0ken-for-scrapes", true, false, "t0ken-for-scrapes", 200, "noise"},
+        {"/", true, false, "", 404, "Not found"},
+        {"/api/board", true, false, "", 404, "Not found"},
+        {"/ws", true, false, "", 404, "Not found"},
+    };
+    for (const Row& r : rows) {
+        const ParseResult p = parseRequestHead(std::string("GET ") + r.target +
+                                               " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+        ASSERT_EQ(p.outcome, Outcome::Complete);
+        FakeBoard source;
+        source.board = r.board;
+        if (r.metrics) source.metricsText = "linewarden_bus_noise{site=\"b\"} 0\n";
+        const Answer a = route(p.request, AccessRule(r.token, "127.0.0.1"), source);
+        EXPECT_EQ(a.status, r.status) << r.target;
+        EXPECT_NE(responseBytes(a, false).find(r.inAnswer), std::string::npos) << r.target;
     }
 }

@@ -64,6 +64,15 @@ bool Outbox::putEvent(std::string event) {
     return std::exchange(m_turnPending, true) == false;
 }
 
+bool Outbox::putRetainedTopic(std::string topic, std::string payload) {
+    std::lock_guard lock(m_mutex);
+    auto [it, added] = m_topics.try_emplace(topic, payload);
+    if (!added && it->second == payload) return false;
+    it->second = std::move(payload);
+    m_topicsChanged.insert(std::move(topic));
+    return std::exchange(m_turnPending, true) == false;
+}
+
 bool Outbox::claimTurn() {
     std::lock_guard lock(m_mutex);
     return std::exchange(m_turnPending, true) == false;
@@ -74,6 +83,8 @@ Outbox::Batch Outbox::take(bool retained, std::size_t records) {
     std::lock_guard lock(m_mutex);
     m_turnPending = false;
     if (retained) {
+        for (const std::string& t : m_topicsChanged) b.topics.emplace_back(t, m_topics[t]);
+        m_topicsChanged.clear();
         for (int s = 0; s < kRetainedSlots; ++s) {
             const auto i = static_cast<std::size_t>(s);
             // A slot never looked at yet has nothing to say.
@@ -102,6 +113,7 @@ void Outbox::putBackEvents(std::vector<std::string>& events) {
 void Outbox::resendRetained() {
     std::lock_guard lock(m_mutex);
     m_changed.set();
+    for (const auto& [topic, payload] : m_topics) m_topicsChanged.insert(topic);
 }
 
 void Outbox::countDelivered() {

@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,9 +82,13 @@ public:
     bool putRetained(std::vector<RetainedUpdate> updates);
     bool putRecord(std::string record);
     bool putEvent(std::string event);
+    // A retained topic beside the board's (a discovery config); nothing new
+    // when it holds the same payload already.
+    bool putRetainedTopic(std::string topic, std::string payload);
 
     // Publisher's thread.
     struct Batch {
+        std::vector<std::pair<std::string, std::string>> topics;  // other retained topics, first
         std::vector<RetainedUpdate> retained;  // the latest of each slot that changed
         std::vector<std::string> records;      // oldest first
         std::vector<std::string> events;       // oldest first, all that wait
@@ -97,7 +103,7 @@ public:
     // True when no turn of the publisher's thread is pending yet: the caller
     // then posts one. The next take() ends the turn.
     bool claimTurn();
-    void resendRetained();  // every slot that has a payload goes out again
+    void resendRetained();  // every slot and topic that has a payload goes out again
     void countDelivered();
     void setConnected(bool connected);
     std::size_t recordsWaiting() const;
@@ -111,6 +117,8 @@ private:
     RecordQueue m_events{kEventQueueCapacity};
     std::array<std::string, kRetainedSlots> m_latest;
     std::bitset<kRetainedSlots> m_changed;
+    std::map<std::string, std::string> m_topics;
+    std::set<std::string> m_topicsChanged;
     bool m_turnPending = false;
     std::uint64_t m_delivered = 0;
     bool m_connected = false;

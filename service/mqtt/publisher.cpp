@@ -45,6 +45,13 @@ Result<> Publisher::start() {
 
     m_thread = std::make_unique<QThread>();
     m_thread->setObjectName(QStringLiteral("mqtt"));
+    if (m_onMessage) {
+        sender.value->setMessageHandler([this](const std::string& topic, const std::string& payload) {
+            QMetaObject::invokeMethod(
+                &m_home, [this, topic, payload] { m_onMessage(topic, payload); },
+                Qt::QueuedConnection);
+        });
+    }
     m_sender = sender.value.release();
     m_sender->moveToThread(m_thread.get());
     m_thread->start();
@@ -83,6 +90,17 @@ void Publisher::publishEvent(const BoardEvent& event) {
 
 void Publisher::publishRecord(std::string_view text) {
     if (m_sender && m_outbox->putRecord(std::string(text))) giveTurn();
+}
+
+// Kept from before start() on: the first connect sends what is there by then.
+void Publisher::publishRetained(std::string topic, std::string payload) {
+    if (m_outbox->putRetainedTopic(std::move(topic), std::move(payload)) && m_sender) giveTurn();
+}
+
+void Publisher::resendRetained() {
+    if (!m_sender) return;
+    m_outbox->resendRetained();
+    if (m_outbox->claimTurn()) giveTurn();
 }
 
 void Publisher::giveTurn() {

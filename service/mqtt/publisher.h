@@ -37,6 +37,8 @@ struct Settings {
     std::string cafile;           // TLS when not empty
     std::size_t queueCapacity = kRecordQueueCapacity;
     std::size_t recordWindow = kRecordWindow;
+    // Topic filters read as well as published to (Home Assistant's status).
+    std::vector<std::string> subscriptions;
 };
 
 // Publishes one booth's board and records to an MQTT broker, and only
@@ -71,6 +73,17 @@ public:
     void publishEvent(const BoardEvent& event);
     // From the monitoring thread: one record exactly as the log got it.
     void publishRecord(std::string_view text);
+    // A retained topic beside the board's (a discovery config): out when its
+    // payload is new, and again after every reconnect and resendRetained(),
+    // ahead of the board's own.
+    void publishRetained(std::string topic, std::string payload);
+    // Every retained topic goes out again, as after a reconnect.
+    void resendRetained();
+
+    // What arrives on the settings' subscriptions, told on this thread; set
+    // before start().
+    using MessageHandler = std::function<void(const std::string& topic, const std::string& payload)>;
+    void setMessageHandler(MessageHandler handler) { m_onMessage = std::move(handler); }
 
     Stats stats() const { return m_outbox->stats(); }
 
@@ -79,6 +92,7 @@ private:
 
     Settings m_settings;
     Tell m_tell;
+    MessageHandler m_onMessage;
     QObject m_home;  // where the journal lines are told
     RetainedSlots m_retained;
     std::shared_ptr<Outbox> m_outbox;

@@ -29,10 +29,14 @@ Result<std::unique_ptr<Sender>> Sender::create(const Settings& settings,
     events.unreachable = [self](const std::string& why) { self->onUnreachable(why); };
     events.acknowledged = [self](int mid) { self->onAcknowledged(mid); };
     events.closed = [self] { self->onClosed(); };
+    events.message = [self](const std::string& topic, const std::string& payload) {
+        if (self->m_onMessage) self->m_onMessage(topic, payload);
+    };
     auto link = Link::create(std::move(ls), std::move(events));
     if (!link.ok) return R::failure(link.error);
     self->m_link = link.value.release();
     self->m_link->setParent(self);
+    for (const std::string& filter : settings.subscriptions) self->m_link->subscribe(filter, 1);
     return R::success(std::move(sender));
 }
 
@@ -56,6 +60,8 @@ void Sender::sendWaiting() {
     tellDrops(b.dropped, up && b.caughtUp);
     if (!up) return;
 
+    // Other retained topics first: a discovery config comes before the states it reads.
+    for (const auto& [topic, payload] : b.topics) m_link->publish(topic, payload, true);
     for (const RetainedUpdate& r : b.retained)
         m_link->publish(m_topics.slot(r.slot), r.payload, true);
     // Events QoS 1, not retained: the library keeps what it took across a

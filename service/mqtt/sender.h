@@ -33,6 +33,10 @@ public:
                                                   std::optional<Credentials> login,
                                                   std::shared_ptr<Outbox> outbox, Tell tell);
 
+    // Messages on the settings' subscriptions, told on this sender's thread.
+    using MessageHandler = std::function<void(const std::string& topic, const std::string& payload)>;
+    void setMessageHandler(MessageHandler handler) { m_onMessage = std::move(handler); }
+
     void open();
     // A turn: hand over what waits, as far as the link takes it.
     void sendWaiting();
@@ -64,6 +68,7 @@ private:
     std::size_t m_recordWindow;
     std::shared_ptr<Outbox> m_outbox;
     Tell m_tell;
+    MessageHandler m_onMessage;
     Link* m_link = nullptr;
     QTimer* m_grace;
     Phase m_phase = Phase::Publishing;

@@ -9,6 +9,8 @@ namespace {
 constexpr const char* kText = "text/plain; charset=utf-8";
 constexpr const char* kJson = "application/json";
 constexpr const char* kHtml = "text/html; charset=utf-8";
+// Prometheus' text exposition format 0.0.4.
+constexpr const char* kMetrics = "text/plain; version=0.0.4; charset=utf-8";
 
 // The page loads nothing from anywhere, may talk only to its own origin and
 // may not be framed.
@@ -70,6 +72,15 @@ Answer route(const Request& request, const AccessRule& rule, const BoardSource& 
             return text(403, "Not allowed");
     }
     const std::string& path = request.path;
+    if (path == "/metrics") {
+        auto body = source.metrics();
+        if (!body) return text(404, "Not found");
+        Answer a;
+        a.type = kMetrics;
+        a.body = std::move(*body);
+        return a;
+    }
+    if (!source.boardServed()) return text(404, "Not found");
     if (request.upgrade()) {
         if (path != "/ws") return text(403, "Not allowed");
         Answer a;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,10 @@ public:
     // Records above `seq`, at most the `max` latest, as a JSON array.
     virtual std::string recordsJson(std::uint64_t seq, std::size_t max) const = 0;
     virtual const std::string& page() const = 0;
+    // False: the page, the API and the WebSocket are not served (--no-board).
+    virtual bool boardServed() const { return true; }
+    // Prometheus' text for /metrics, or nothing when it is not served.
+    virtual std::optional<std::string> metrics() const { return std::nullopt; }
 };
 
 // One answer to one request.
@@ -32,8 +37,8 @@ struct Answer {
 
 inline constexpr std::size_t kMaxRecordsAnswered = 500;
 
-// GET / (the page), /api/board, /api/records?after=SEQ and the WebSocket
-// /ws; nothing but GET, nothing from the file system. Refusals are short
+// GET / (the page), /api/board, /api/records?after=SEQ, the WebSocket /ws
+// and /metrics, each when the source serves it; nothing but GET, nothing from the file system. Refusals are short
 // texts. An allowed WebSocket upgrade gets an Answer with webSocket set.
 Answer route(const Request& request, const AccessRule& rule, const BoardSource& source);
 

@@ -44,6 +44,8 @@ public:
     Answer answer(const Request& request) const { return m_handler(request); }
     // Milliseconds since the server started, the clock of quietSince().
     qint64 now() const { return m_clock.elapsed(); }
+    // Connections open now, plain and WebSocket.
+    std::size_t clients() const { return m_entries.size(); }
 
     // The connection's head asked for a WebSocket and was allowed: true when
     // the budget has room, and from then on the socket counts as one and is

@@ -53,7 +53,7 @@ Result<QSslConfiguration> tlsFrom(const ServiceOptions& o) {
 
 class WebBoard::Source final : public web::BoardSource {
 public:
-    explicit Source(const MonitorService& service) : m_service(service) {
+    Source(const MonitorService& service, bool board) : m_service(service), m_board(board) {
         QFile page(QStringLiteral(":/linewarden/board.html"));
         if (page.open(QIODevice::ReadOnly)) m_page = page.readAll().toStdString();
     }
@@ -62,9 +62,17 @@ public:
         return m_service.records().jsonAfter(seq, max);
     }
     const std::string& page() const override { return m_page; }
+    bool boardServed() const override { return m_board; }
+    std::optional<std::string> metrics() const override {
+        if (!m_metrics) return std::nullopt;
+        return m_metrics();
+    }
+
+    std::function<std::string()> m_metrics;
 
 private:
     const MonitorService& m_service;
+    bool m_board;
     std::string m_page;
 };
 
@@ -74,7 +82,7 @@ WebBoard::WebBoard(MonitorService& service, const ServiceOptions& options, Journ
       m_service(service),
       m_options(options),
       m_journal(std::move(journal)),
-      m_source(std::make_unique<Source>(service)) {
+      m_source(std::make_unique<Source>(service, !options.noBoard)) {
     m_pushedSeq = m_service.records().lastSeq();
     m_pushedEventSeq = m_service.events().lastSeq();
     m_live = std::make_unique<web::LiveBoards>([this](bool first) {
@@ -133,10 +141,17 @@ Result<> WebBoard::listen() {
                                  m_server->errorString().toStdString());
     }
     m_journal(std::string("web board on ") + (secure ? "https://" : "http://") + host.toStdString() + ":" + std::to_string(port()) + "/" +
+           (m_options.noBoard ? " (metrics only)" : "") +
            (token.empty() ? "" : " (token required)"));
     return {};
 }
 
 quint16 WebBoard::port() const { return m_server ? m_server->serverPort() : 0; }
+
+std::size_t WebBoard::clients() const { return m_server ? m_server->clients() : 0; }
+
+void WebBoard::setMetrics(std::function<std::string()> metrics) {
+    m_source->m_metrics = std::move(metrics);
+}
 
 }  // namespace lw::service

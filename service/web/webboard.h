@@ -2,7 +2,9 @@
 
 #include <QObject>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "core/result.h"
 #include "service/monitorservice.h"
@@ -29,6 +31,10 @@ public:
     // Reads the token file, if any, and starts listening; tells where.
     Result<> listen();
     quint16 port() const;
+    // Connections open now, plain and WebSocket.
+    std::size_t clients() const;
+    // GET /metrics answers with this; unset, it is not served.
+    void setMetrics(std::function<std::string()> metrics);
 
 private:
     class Source;

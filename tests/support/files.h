@@ -7,6 +7,7 @@
 #include <string_view>
 
 #ifdef QT_CORE_LIB
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #endif
@@ -35,6 +36,12 @@ inline std::string readFile(const QString& p) {
 inline bool writeFile(const QString& p, QByteArrayView bytes) {
     return writeFile(std::filesystem::path(p.toStdString()),
                      std::string_view(bytes.data(), static_cast<std::size_t>(bytes.size())));
+}
+inline bool writeFile(const QString& p, const char* text) {
+    return writeFile(p, QByteArrayView(text));
+}
+inline bool writeFile(const QString& p, const QByteArray& bytes) {
+    return writeFile(p, QByteArrayView(bytes));
 }
 #endif
 
