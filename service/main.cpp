@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "core/monitorsession.h"
 #include "platform/stopsignals.h"
 #include "service/monitorservice.h"
-#include "service/mqttfeed.h"
+#include "service/mqtt/publisher.h"
 #include "service/serviceoptions.h"
 #include "service/webboard.h"
 #include "tools/toolsupport.h"
@@ -39,14 +40,28 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::unique_ptr<MqttFeed> mqtt;
+    // The board after every decoder tick, every record the log options let
+    // through, and a clean goodbye when the service stops.
+    std::unique_ptr<lw::mqtt::Publisher> mqtt;
     if (!options.mqttHost.empty()) {
-        auto r = MqttFeed::start(service, options, tell);
-        if (!r.ok) {
+        mqtt = std::make_unique<lw::mqtt::Publisher>(
+            lw::mqtt::Settings{.broker = {options.mqttHost, options.mqttPort},
+                               .prefix = options.mqttPrefix,
+                               .site = options.site,
+                               .credentialsFile = options.mqttCredentials,
+                               .cafile = options.mqttCafile},
+            tell);
+        if (const lw::Result<> r = mqtt->start(); !r.ok) {
             tell(r.error);
             return 1;
         }
-        mqtt = std::move(r.value);
+        lw::mqtt::Publisher* p = mqtt.get();
+        QObject::connect(&service, &MonitorService::ticked, &service, [&service, p] {
+            p->board(service.session().board(), lw::PortKeeper::stateText(service.portState()));
+        });
+        QObject::connect(&service, &MonitorService::recordAdded, &service,
+                         [p](const ServiceRecord& r) { p->record(r.text); });
+        QObject::connect(&service, &MonitorService::stopped, &service, [p] { p->stop(); });
     }
 
     // Delivered between events, so the tick in hand finishes first.

@@ -9,7 +9,7 @@
 
 #include "core/busprotocol.h"
 #include "core/textutil.h"
-#include "service/mqttformat.h"
+#include "service/mqtt/topics.h"
 
 namespace lw::service {
 

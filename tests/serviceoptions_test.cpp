@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSysInfo>
 #include <QTemporaryDir>
 
 #include "core/boardjson.h"
@@ -185,4 +186,84 @@ TEST(BoardJson, RecordTextIsEscapedAsReceived) {
     EXPECT_EQ(lw::recordJson(3, "1:02:03 AM", "1/2/2003", std::string("a\"\\\x7f\xff\x00z", 7)),
               "{\"seq\":3,\"time\":\"1:02:03 AM\",\"date\":\"1/2/2003\",\"text\":"
               "\"a\\\"\\\\\\u007f\\u00ff\\u0000z\"}");
+}
+
+namespace {
+
+// MQTT options, by the same reader.
+lw::Result<lw::service::ServiceOptions> options(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--device", "/dev/null"});
+    return lw::service::readServiceOptions(args);
+}
+
+}  // namespace
+
+TEST(MqttOptions, DefaultsAndValues) {
+    auto r = options({"--mqtt", "127.0.0.1:1883"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.value.mqttHost, "127.0.0.1");
+    EXPECT_EQ(r.value.mqttPort, 1883);
+    EXPECT_EQ(r.value.mqttPrefix, "linewarden");
+    EXPECT_EQ(r.value.site, QSysInfo::machineHostName().toStdString());
+
+    r = options({"--mqtt", "broker.chain.example:8883", "--mqtt-prefix", "chain/lw", "--site",
+                 "Odeon 3", "--mqtt-credentials", "/etc/linewarden/mqtt", "--mqtt-cafile",
+                 "/etc/linewarden/ca.crt"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.value.mqttHost, "broker.chain.example");
+    EXPECT_EQ(r.value.mqttPort, 8883);
+    EXPECT_EQ(r.value.mqttPrefix, "chain/lw");
+    EXPECT_EQ(r.value.site, "Odeon 3");
+    EXPECT_EQ(r.value.mqttCredentials, "/etc/linewarden/mqtt");
+    EXPECT_EQ(r.value.mqttCafile, "/etc/linewarden/ca.crt");
+
+    r = options({"--mqtt", "[::1]:1884"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.value.mqttHost, "::1");
+
+    // Off unless asked for.
+    r = options({});
+    ASSERT_TRUE(r.ok);
+    EXPECT_TRUE(r.value.mqttHost.empty());
+}
+
+TEST(MqttOptions, WhatIsRefused) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--mqtt", "broker"},
+        {"--mqtt", "broker:"},
+        {"--mqtt", "broker:0"},
+        {"--mqtt", "broker:70000"},
+        {"--mqtt", "::1:1883"},
+        {"--mqtt", "bro ker:1883"},
+        {"--site", "booth3"},
+        {"--mqtt-credentials", "/etc/linewarden/mqtt"},
+        {"--mqtt", "broker:1883", "--site", "a/b"},
+        {"--mqtt", "broker:1883", "--site", "booth#"},
+        {"--mqtt", "broker:1883", "--mqtt-prefix", "lw/+"},
+        {"--mqtt", "broker:1883", "--mqtt-prefix", "/lw"},
+    };
+    for (const auto& args : bad) {
+        const auto r = options(args);
+        EXPECT_FALSE(r.ok) << args.back();
+        EXPECT_FALSE(r.error.empty());
+    }
+}
+
+TEST(MqttOptions, FromTheConfigFileTheLineWins) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString conf = dir.filePath("monitor.conf");
+    QFile f(conf);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(
+        "mqtt=broker.chain.example:1883\nmqtt-prefix=chain/lw\nsite=booth1\n"
+        "mqtt-credentials=/etc/linewarden/mqtt\nmqtt-cafile=/etc/linewarden/ca.crt\n");
+    f.close();
+    const auto r = options({"--config", conf.toStdString(), "--site", "booth2"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.value.mqttHost, "broker.chain.example");
+    EXPECT_EQ(r.value.mqttPrefix, "chain/lw");
+    EXPECT_EQ(r.value.site, "booth2");
+    EXPECT_EQ(r.value.mqttCredentials, "/etc/linewarden/mqtt");
+    EXPECT_EQ(r.value.mqttCafile, "/etc/linewarden/ca.crt");
 }

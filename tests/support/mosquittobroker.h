@@ -5,6 +5,7 @@
 // as the reader. Skip the test when missing() names a program.
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -53,12 +54,15 @@ inline bool portAccepts(int port) {
     return c.waitForConnected(200);
 }
 
-// Polls `done` every 20 ms for at most `ms`.
+// Polls `done` every 20 ms for at most `ms`, handling this thread's events
+// meanwhile (what other threads post to it, and its own sockets).
 inline bool waitUntil(const std::function<bool()>& done, int ms) {
     QElapsedTimer t;
     t.start();
     while (!done()) {
         if (t.elapsed() > ms) return false;
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(20);
     }
     return true;

@@ -1,0 +1,86 @@
+#include "service/mqtt/publisher.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <cstdio>
+#include <utility>
+
+#include "service/mqtt/sender.h"
+
+namespace lw::mqtt {
+
+Publisher::Publisher(Settings settings, Tell tell)
+    : m_settings(std::move(settings)),
+      m_tell(std::move(tell)),
+      m_outbox(std::make_shared<Outbox>(m_settings.queueCapacity)) {
+    if (!m_tell) {
+        m_tell = [](const std::string& line) {
+            std::fprintf(stderr, "%s\n", line.c_str());
+            std::fflush(stderr);
+        };
+    }
+}
+
+Publisher::~Publisher() { stop(); }
+
+Result<> Publisher::start() {
+    if (m_thread) return {};
+    if (std::string why = topicError(m_settings.prefix, m_settings.site); !why.empty()) {
+        return Result<>::failure(why);
+    }
+    std::optional<Credentials> login;
+    if (!m_settings.credentialsFile.empty()) {
+        auto c = readCredentials(m_settings.credentialsFile);
+        if (!c.ok) return Result<>::failure(c.error);
+        login = std::move(c.value);
+    }
+    // Lines from the publisher's thread are told on this one, a whole line at a time.
+    auto tell = [this](const std::string& line) {
+        QMetaObject::invokeMethod(
+            &m_home, [this, line] { m_tell(line); }, Qt::QueuedConnection);
+    };
+    auto sender = Sender::create(m_settings, std::move(login), m_outbox, std::move(tell));
+    if (!sender.ok) return Result<>::failure(sender.error);
+
+    m_thread = std::make_unique<QThread>();
+    m_thread->setObjectName(QStringLiteral("mqtt"));
+    m_sender = sender.value.release();
+    m_sender->moveToThread(m_thread.get());
+    m_thread->start();
+    QMetaObject::invokeMethod(m_sender, &Sender::open, Qt::QueuedConnection);
+    return {};
+}
+
+void Publisher::stop(std::chrono::milliseconds grace) {
+    if (!m_thread) return;
+    Sender* sender = std::exchange(m_sender, nullptr);
+    QMetaObject::invokeMethod(
+        sender, [sender, grace] { sender->stop(grace); }, Qt::QueuedConnection);
+    if (m_thread->wait(QDeadlineTimer(grace.count() + 1000))) {
+        delete sender;
+        m_thread.reset();
+    } else {
+        // Stuck in a name lookup or a connect: leave it to the process's end.
+        (void)m_thread.release();
+    }
+    // Lines told while stopping, before the caller's event loop ends.
+    QCoreApplication::sendPostedEvents(&m_home);
+}
+
+void Publisher::board(const UnitBoard& board, std::string_view port) {
+    if (!m_sender) return;
+    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    std::vector<RetainedUpdate> changes = m_retained.changes(board, port, now);
+    if (!changes.empty() && m_outbox->putRetained(std::move(changes))) giveTurn();
+}
+
+void Publisher::record(std::string_view text) {
+    if (m_sender && m_outbox->putRecord(std::string(text))) giveTurn();
+}
+
+void Publisher::giveTurn() {
+    QMetaObject::invokeMethod(m_sender, &Sender::send, Qt::QueuedConnection);
+}
+
+}  // namespace lw::mqtt

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QObject>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/result.h"
+#include "service/mqtt/link.h"
+#include "service/mqtt/outbox.h"
+#include "service/mqtt/topics.h"
+
+class QThread;
+
+namespace lw {
+struct UnitBoard;
+}
+
+namespace lw::mqtt {
+
+class Sender;
+
+// Records handed to the client library and not yet acknowledged: enough to
+// fill a slow link, few enough that the bounded queue holds nearly all of a
+// backlog (the library keeps its share across reconnects and sends it first).
+inline constexpr std::size_t kRecordWindow = 16;
+
+struct Settings {
+    Endpoint broker;
+    std::string prefix{kDefaultPrefix};
+    std::string site;
+    std::string credentialsFile;  // user and password, when not empty
+    std::string cafile;           // TLS when not empty
+    std::size_t queueCapacity = kRecordQueueCapacity;
+    std::size_t recordWindow = kRecordWindow;
+};
+
+// Publishes one booth's board and records to an MQTT broker, and only
+// publishes. The broker is served by a thread of its own; the monitoring
+// thread only hands over copies under a short lock and never waits on the
+// network. Records go out in order, QoS 1, from a bounded queue that outlives
+// any number of lost connections; the retained topics go out again on every
+// reconnect.
+class Publisher {
+public:
+    // One line for the journal, called on the thread that made the publisher.
+    using Tell = std::function<void(const std::string&)>;
+
+    explicit Publisher(Settings settings, Tell tell = {});
+    ~Publisher();
+    Publisher(const Publisher&) = delete;
+    Publisher& operator=(const Publisher&) = delete;
+
+    // Checks the settings (topics, the credentials and CA files) and starts
+    // connecting in the background; a broker that is away is not an error.
+    Result<> start();
+
+    // Delivers what it can within `grace`, says "0" on the online topic and
+    // disconnects. Waits at most about `grace` plus a second; the lines told
+    // meanwhile are told before it returns.
+    void stop(std::chrono::milliseconds grace = std::chrono::milliseconds{2000});
+
+    // From the monitoring thread, after each tick: the board as it stands and
+    // the bus port's state ("open", "lost", "closed").
+    void board(const UnitBoard& board, std::string_view port);
+    // From the monitoring thread: one record exactly as the log got it.
+    void record(std::string_view text);
+
+    Stats stats() const { return m_outbox->stats(); }
+
+private:
+    void giveTurn();
+
+    Settings m_settings;
+    Tell m_tell;
+    QObject m_home;  // where the journal lines are told
+    RetainedSlots m_retained;
+    std::shared_ptr<Outbox> m_outbox;
+    std::unique_ptr<QThread> m_thread;
+    Sender* m_sender = nullptr;  // lives on m_thread
+};
+
+}  // namespace lw::mqtt

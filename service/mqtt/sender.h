@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QObject>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "core/result.h"
+#include "service/mqtt/link.h"
+#include "service/mqtt/topics.h"
+
+class QTimer;
+
+namespace lw::mqtt {
+
+class Outbox;
+struct Settings;
+
+// The publisher's thread side: takes what the outbox holds and hands it to the
+// link, the retained topics again after every reconnect, records in order and
+// at most kRecordWindow unacknowledged; says "1" and, on a clean stop, "0".
+class Sender final : public QObject {
+public:
+    // One line for the journal.
+    using Tell = std::function<void(const std::string&)>;
+
+    // With its link, or why the settings cannot make one.
+    static Result<std::unique_ptr<Sender>> create(const Settings& settings,
+                                                  std::optional<Credentials> login,
+                                                  std::shared_ptr<Outbox> outbox, Tell tell);
+
+    void open();
+    // A turn: hand over what waits, as far as the link takes it.
+    void send();
+    // Delivers what it can within `grace`, says "0" and closes; the thread's
+    // event loop ends once the link has closed.
+    void stop(std::chrono::milliseconds grace);
+
+private:
+    Sender(const Settings& settings, std::shared_ptr<Outbox> outbox, Tell tell);
+
+    enum class Phase {
+        Publishing,
+        Delivering,  // stopping: the queue goes out within the grace
+        Leaving,     // "0" said, the link closing; what is in flight is on its way
+        Abandoning,  // stopping without the broker: what is in flight is lost
+    };
+
+    void connected();
+    void lost(const std::string& why);
+    void unreachable(const std::string& why);
+    void acknowledged(int mid);
+    void closed();
+    void leaveIfDelivered();
+    void sayGoodbye();
+    void tellDrops(std::uint64_t dropped, bool caughtUp);
+
+    Topics m_topics;
+    Endpoint m_broker;
+    std::size_t m_recordWindow;
+    std::shared_ptr<Outbox> m_outbox;
+    Tell m_tell;
+    Link* m_link = nullptr;
+    QTimer* m_grace;
+    Phase m_phase = Phase::Publishing;
+    std::set<int> m_recordMids;     // records handed over, not yet acknowledged
+    std::uint64_t m_dropsTold = 0;  // drops counted in a line already
+    bool m_fullTold = false;        // "the queue is full" said for the drops since
+};
+
+}  // namespace lw::mqtt
