@@ -9,7 +9,7 @@
 #include <set>
 
 #include "core/unitboard.h"
-#include "service/mqtt/link.h"
+#include "net/mqtt/link.h"
 #include "service/mqtt/publisher.h"
 #include "support/mosquittobroker.h"
 

@@ -1,4 +1,4 @@
-#include "service/mqtt/link.h"
+#include "net/mqtt/link.h"
 
 #include <mosquitto.h>
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "core/result.h"
-#include "service/mqtt/credentials.h"
-#include "service/mqtt/reconnectpolicy.h"
+#include "net/mqtt/credentials.h"
+#include "net/mqtt/reconnectpolicy.h"
 
 class QSocketNotifier;
 class QTimer;

@@ -1,4 +1,4 @@
-#include "service/mqtt/credentials.h"
+#include "net/mqtt/credentials.h"
 
 #include <QFile>
 

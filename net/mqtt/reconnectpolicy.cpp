@@ -1,4 +1,4 @@
-#include "service/mqtt/reconnectpolicy.h"
+#include "net/mqtt/reconnectpolicy.h"
 
 #include <algorithm>
 #include <array>
