@@ -58,3 +58,26 @@ std::string recordJson(std::uint64_t seq, std::string_view timeText, std::string
 }
 
 }  // namespace lw
+
+namespace lw {
+
+std::string liveBoardJson(std::string_view board, std::string_view records, bool first) {
+    std::string out = "{\"board\":";
+    out += board;
+    out += ",\"records\":";
+    out += records;
+    out += first ? ",\"first\":true}" : "}";
+    return out;
+}
+
+std::string jsonArray(const std::vector<std::string_view>& items) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) out += ',';
+        out += items[i];
+    }
+    out += ']';
+    return out;
+}
+
+}  // namespace lw

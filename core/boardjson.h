@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lw {
 
@@ -25,5 +26,17 @@ std::string boardJson(std::uint64_t tick, std::int64_t t, const UnitBoard& board
 // One activity record: {"seq":N,"time":T,"date":D,"text":R}, no line feed.
 std::string recordJson(std::uint64_t seq, std::string_view timeText, std::string_view dateText,
                        std::string_view text);
+
+}  // namespace lw
+
+namespace lw {
+
+// What the web board's WebSocket sends: {"board":B,"records":R}, the board
+// object and a records array as they are, with ,"first":true on the first
+// message a client gets.
+std::string liveBoardJson(std::string_view board, std::string_view records, bool first);
+
+// A JSON array of JSON values as they are.
+std::string jsonArray(const std::vector<std::string_view>& items);
 
 }  // namespace lw

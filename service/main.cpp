@@ -11,7 +11,7 @@
 #include "service/monitorservice.h"
 #include "service/mqtt/publisher.h"
 #include "service/serviceoptions.h"
-#include "service/webboard.h"
+#include "service/web/webboard.h"
 #include "tools/toolsupport.h"
 
 using namespace lw::service;

@@ -127,7 +127,7 @@ void MonitorService::portChanged(PortKeeper::State state, const QString& reason)
                    std::to_string(PortKeeper::kRetryPeriod.count() / 1000) + " s");
             break;
         case PortKeeper::State::Closed:
-            m_tell("port closed: " + device);
+            if (m_everOpen) m_tell("port closed: " + device);  // never opened: nothing closed
             break;
     }
     refreshBoard();

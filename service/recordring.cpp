@@ -35,15 +35,9 @@ std::vector<const ServiceRecord*> RecordRing::after(std::uint64_t seq, std::size
 }
 
 std::string RecordRing::jsonAfter(std::uint64_t seq, std::size_t max) const {
-    std::string out = "[";
-    bool firstOne = true;
-    for (const ServiceRecord* r : after(seq, max)) {
-        if (!firstOne) out += ',';
-        firstOne = false;
-        out += r->json;
-    }
-    out += ']';
-    return out;
+    std::vector<std::string_view> items;
+    for (const ServiceRecord* r : after(seq, max)) items.emplace_back(r->json);
+    return jsonArray(items);
 }
 
 }  // namespace lw::service

@@ -9,6 +9,7 @@
 
 #include "core/busprotocol.h"
 #include "core/textutil.h"
+#include "service/filechecks.h"
 #include "service/mqtt/topics.h"
 
 namespace lw::service {
@@ -149,8 +150,7 @@ std::string iniValue(const QVariant& v) {
 
 Result<> readConfig(const std::string& path, ServiceOptions& o) {
     const QString file = QString::fromStdString(path);
-    const QFileInfo info(file);
-    if (!info.isFile() || !info.isReadable()) return fail(path + ": cannot read the file");
+    if (const Result<> f = checkReadableFile(path, "the config file", kMaxConfigFile); !f.ok) return f;
     QSettings ini(file, QSettings::IniFormat);
     if (ini.status() != QSettings::NoError) return fail(path + ": not an INI file");
     for (const QString& key : ini.allKeys()) {
@@ -251,6 +251,7 @@ Result<ServiceOptions> readServiceOptions(const std::vector<std::string>& args) 
     if (o.softwareVersion.empty()) o.softwareVersion = std::string(kDefaultVersion);
     const Result<> together = checkTogether(o);
     if (!together.ok) return R::failure(together.error);
+    if (const Result<> files = checkServiceFiles(o); !files.ok) return R::failure(files.error);
     if (!o.mqttHost.empty()) {
         if (o.mqttPrefix.empty()) o.mqttPrefix = std::string(mqtt::kDefaultPrefix);
         if (o.site.empty()) o.site = QSysInfo::machineHostName().toStdString();

@@ -106,6 +106,8 @@ TEST(ServiceOptions, MistakesAreRefusedWithAReason) {
     ConfigFile unknown("device=/dev/ttyUSB0\nbaud=9600\n");
     ConfigFile badFlag("device=/dev/ttyUSB0\nraw=sometimes\n");
     ConfigFile both("device=/dev/ttyUSB0\nport=2\n");
+    const std::string huge(70000, 'x');
+    ConfigFile big(huge.c_str());
     const std::vector<Row> rows{
         {{}, "give --port or --device"},
         {{"--port", "1", "--device", "/dev/ttyS0"}, "give --port or --device"},
@@ -122,7 +124,13 @@ TEST(ServiceOptions, MistakesAreRefusedWithAReason) {
         {{"--device", "/dev/x", "--http", "0.0.0.0:8480"}, "needs --http-token FILE"},
         {{"--device", "/dev/x", "--http", "192.168.1.5:8480"}, "needs --http-token FILE"},
         {{"--config"}, "--config needs a file"},
-        {{"--config", "/nonexistent/monitor.conf"}, "cannot read the file"},
+        {{"--config", "/nonexistent/monitor.conf"}, "the config file /nonexistent/monitor.conf does not exist"},
+        {{"--config", "/dev/zero"}, "the config file /dev/zero is not a regular file"},
+        {{"--device", "/dev/x", "--mqtt", "h:1", "--mqtt-credentials", "/dev/zero"},
+         "the credentials file /dev/zero is not a regular file"},
+        {{"--device", "/dev/x", "--http", "127.0.0.1:0", "--http-token", "/tmp"},
+         "the token file /tmp is not a regular file"},
+        {{"--device", "/dev/x", "--names", big.path()}, "is larger than 65536 bytes"},
         {{"--config", unknown.path()}, "unknown option \"baud\""},
         {{"--config", badFlag.path()}, "raw is true or false"},
         {{"--config", both.path()}, "give --port or --device"},
@@ -133,9 +141,17 @@ TEST(ServiceOptions, MistakesAreRefusedWithAReason) {
         EXPECT_NE(r.error.find(row.says), std::string::npos) << r.error;
     }
     // With a token, any address will do.
-    EXPECT_TRUE(
-        readServiceOptions({"--device", "/dev/x", "--http", "0.0.0.0:8480", "--http-token", "t"})
-            .ok);
+    ConfigFile token("t\n");
+    EXPECT_TRUE(readServiceOptions(
+                    {"--device", "/dev/x", "--http", "0.0.0.0:8480", "--http-token", token.path()})
+                    .ok);
+    // A relative device that is here is taken from here, not from /dev.
+    const QString here = QDir::currentPath();
+    QDir::setCurrent(QFileInfo(QString::fromStdString(token.path())).path());
+    const auto relative = readServiceOptions({"--device", "monitor.conf"});
+    QDir::setCurrent(here);
+    ASSERT_TRUE(relative.ok);
+    EXPECT_EQ(relative.value.device, token.path());
 }
 
 TEST(ServiceOptions, Endpoints) {

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <memory>
+
+#include "core/result.h"
+#include "service/monitorservice.h"
+#include "service/serviceoptions.h"
+
+namespace lw::service::web {
+class AccessRule;
+class LiveBoards;
+class Server;
+}  // namespace lw::service::web
+
+namespace lw::service {
+
+// The live board for web browsers: the listener and its budgets, the one
+// access rule, the handlers and the live WebSockets, fed by the service.
+// Listen-only: whatever a client does the monitor goes on.
+class WebBoard final : public QObject {
+    Q_OBJECT
+public:
+    WebBoard(MonitorService& service, const ServiceOptions& options, Tell tell,
+             QObject* parent = nullptr);
+    ~WebBoard() override;
+
+    // Reads the token file, if any, and starts listening; tells where.
+    Result<> listen();
+    quint16 port() const;
+
+private:
+    class Source;
+
+    MonitorService& m_service;
+    ServiceOptions m_options;
+    Tell m_tell;
+    std::unique_ptr<Source> m_source;
+    std::unique_ptr<web::AccessRule> m_rule;
+    std::unique_ptr<web::LiveBoards> m_live;
+    std::unique_ptr<web::Server> m_server;
+    std::uint64_t m_pushedSeq = 0;
+};
+
+}  // namespace lw::service

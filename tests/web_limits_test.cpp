@@ -1,0 +1,177 @@
+// The web board's budgets against the real linewarden-monitor on loopback:
+// whatever some clients do, another gets the page and the board within a
+// second; asked-for closes are prompt; memory comes back after churn.
+#include <QtTest>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
+#include "support/servicerun.h"
+
+using lwtest::httpGet;
+using lwtest::ServiceRun;
+
+namespace {
+
+constexpr qint64 kAnswerMs = 1000;
+constexpr qint64 kRssBudgetKiB = 4 * 1024;  // over the resting size, after churn or a flood
+
+const QByteArray kUpgrade =
+    "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+
+// A plain blocking socket to the board; -1 when it cannot connect.
+int dial(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+struct Fd {
+    explicit Fd(int f) : fd(f) {}
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+    int fd;
+};
+
+}  // namespace
+
+class WebLimitsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_tmp.isValid());
+        QVERIFY(m_service.start({"--device", m_tmp.filePath(QStringLiteral("no-bus")), "--http",
+                                 "127.0.0.1:0"}));
+        m_port = m_service.port();
+    }
+
+    void idleWebSocketsLeaveRoomForAPageLoad() {
+        std::vector<std::unique_ptr<QTcpSocket>> live;
+        for (int i = 0; i < 64 + 16; ++i) {
+            auto s = std::make_unique<QTcpSocket>();
+            s->connectToHost(QStringLiteral("127.0.0.1"), m_port);
+            QVERIFY(s->waitForConnected(3000));
+            s->write(kUpgrade);
+            QVERIFY(s->waitForReadyRead(3000));
+            live.push_back(std::move(s));
+        }
+        const auto opened = std::count_if(live.begin(), live.end(),
+                                          [](const auto& s) { return s->peek(12) == "HTTP/1.1 101"; });
+        QVERIFY2(opened >= 32 && opened <= 64, qPrintable(QString::number(opened)));
+        pageAndBoardAnswered();
+    }
+
+    void slowHeadersLeaveRoomAndAreCut() {
+        std::vector<std::unique_ptr<QTcpSocket>> slow;
+        for (int i = 0; i < 200; ++i) {
+            auto s = std::make_unique<QTcpSocket>();
+            s->connectToHost(QStringLiteral("127.0.0.1"), m_port);
+            s->write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+            slow.push_back(std::move(s));
+        }
+        QTRY_VERIFY(std::all_of(slow.begin(), slow.end(), [](const auto& s) {
+            return s->bytesToWrite() == 0 || s->state() == QAbstractSocket::UnconnectedState;
+        }));
+        pageAndBoardAnswered();
+        // None outlives the time a head has to arrive in.
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(slow.begin(), slow.end(), [](const auto& s) {
+                                     return s->state() == QAbstractSocket::UnconnectedState;
+                                 }),
+                                 8000);
+    }
+
+    void closesAsSoonAsAnswered_data() {
+        QTest::addColumn<QByteArray>("request");
+        QTest::newRow("HTTP/1.0") << QByteArray("GET /api/board HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+        QTest::newRow("Connection: close")
+            << QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    }
+    void closesAsSoonAsAnswered() {
+        QFETCH(QByteArray, request);
+        QTcpSocket s;
+        s.connectToHost(QStringLiteral("127.0.0.1"), m_port);
+        QVERIFY(s.waitForConnected(3000));
+        s.write(request);
+        QElapsedTimer t;
+        QByteArray in;
+        while (s.state() == QAbstractSocket::ConnectedState && s.waitForReadyRead(3000)) {
+            in += s.readAll();
+            if (!t.isValid() && in.contains("\r\n\r\n")) t.start();
+        }
+        QVERIFY(in.startsWith("HTTP/1.1 200"));
+        QVERIFY(s.state() != QAbstractSocket::ConnectedState);
+        QVERIFY2(t.elapsed() < 100, qPrintable(QString::number(t.elapsed())));
+    }
+
+    void memoryComesBackAfterChurn() {
+        const qint64 rest = m_service.rssKiB();
+        for (int round = 0; round < 200; ++round) {
+            std::vector<std::unique_ptr<Fd>> batch;
+            for (int i = 0; i < 100; ++i) batch.push_back(std::make_unique<Fd>(dial(m_port)));
+        }
+        QVERIFY(httpGet(m_port, "/api/board").status == 200);
+        // Within the second the service takes to give freed memory back.
+        QTRY_VERIFY_WITH_TIMEOUT(m_service.rssKiB() < rest + kRssBudgetKiB, 3000);
+        const qint64 after = m_service.rssKiB();
+        qInfo("RSS %lld KiB at rest, %lld KiB after 20000 connect/close cycles", rest, after);
+        QVERIFY(after < rest + kRssBudgetKiB);
+    }
+
+    void pingFloodIsCutOff() {
+        const qint64 rest = m_service.rssKiB();
+        Fd ws(dial(m_port));
+        QVERIFY(ws.fd >= 0);
+        int small = 4096;
+        ::setsockopt(ws.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        QCOMPARE(::send(ws.fd, kUpgrade.constData(), kUpgrade.size(), 0), kUpgrade.size());
+        // Masked pings with no payload, sent on and on, never a byte read.
+        const QByteArray ping("\x89\x80\0\0\0\0", 6);
+        const QByteArray burst = ping.repeated(10000);
+        qint64 sent = 0;
+        while (sent < 512LL * 1024 * 1024) {
+            const ssize_t n = ::send(ws.fd, burst.constData(), burst.size(), MSG_NOSIGNAL);
+            if (n <= 0) break;
+            sent += n;
+        }
+        QVERIFY2(sent < 512LL * 1024 * 1024, "the flood was never cut off");
+        QVERIFY(httpGet(m_port, "/api/board").status == 200);
+        QTRY_VERIFY_WITH_TIMEOUT(m_service.rssKiB() < rest + kRssBudgetKiB, 3000);
+        const qint64 after = m_service.rssKiB();
+        qInfo("RSS %lld KiB before, %lld KiB after a ping flood of %lld bytes", rest, after, sent);
+        QVERIFY(after < rest + kRssBudgetKiB);
+    }
+
+    void cleanupTestCase() { QCOMPARE(m_service.terminate(), 0); }
+
+private:
+    void pageAndBoardAnswered() {
+        for (const QByteArray& path : {QByteArray("/"), QByteArray("/api/board")}) {
+            QElapsedTimer t;
+            t.start();
+            const auto r = httpGet(m_port, path);
+            QCOMPARE(r.status, 200);
+            QVERIFY2(t.elapsed() < kAnswerMs, qPrintable(path + " took " + QByteArray::number(t.elapsed())));
+        }
+    }
+
+    QTemporaryDir m_tmp;
+    ServiceRun m_service;
+    quint16 m_port = 0;
+};
+
+QTEST_GUILESS_MAIN(WebLimitsTest)
+#include "web_limits_test.moc"
