@@ -134,7 +134,7 @@ std::string hubUsage() {
         left.resize(std::max<std::size_t>(left.size() + 2, 28), ' ');
         u << left << o.help << '\n';
     }
-    u << "  --config FILE               the same options as key=value lines\n"
+    u << "  --config FILE             the same options as key=value lines\n"
          "  --help, --version\n";
     return u.str();
 }

@@ -110,9 +110,14 @@ SiteTable::Taken SiteTable::take(std::string_view prefix, std::string_view topic
                     ++site.version;
                 }
             } else if constexpr (std::is_same_v<D, UnitDoc>) {
-                site.units[static_cast<std::size_t>(d.unit - 1)] = d;
+                auto& slot = site.units[static_cast<std::size_t>(d.unit - 1)];
+                out.news = !slot || slot->state != d.state || slot->interlock != d.interlock ||
+                           slot->cause != d.cause || slot->name != d.name || slot->since != d.since;
+                slot = d;
                 ++site.version;
             } else if constexpr (std::is_same_v<D, BusDoc>) {
+                out.news = !site.bus || site.bus->port != d.port || site.bus->remote != d.remote ||
+                           site.bus->portSince != d.portSince;
                 site.bus = d;
                 ++site.version;
             } else if constexpr (std::is_same_v<D, EventDoc>) {
@@ -173,6 +178,16 @@ namespace {
 std::string quoted(std::string_view s) { return jsonQuote(s); }
 std::string timeOrNull(const std::string& t) { return t.empty() ? "null" : quoted(t); }
 
+char markOf(const UnitDoc& u) {
+    static constexpr std::pair<std::string_view, char> kMarks[] = {
+        {"absent", '.'}, {"starting", 's'}, {"running", 'r'}, {"closing", 'c'},
+        {"no_film", 'n'}, {"ready", 'y'},  {"failed", 'f'}};
+    for (const auto& [state, mark] : kMarks) {
+        if (u.state == state) return u.interlock ? static_cast<char>(mark - 32) : mark;
+    }
+    return '-';
+}
+
 }  // namespace
 
 std::string siteJson(const Site& s, bool detail) {
@@ -188,8 +203,14 @@ std::string siteJson(const Site& s, bool detail) {
     }
     // Offline: no unit states at all, so nothing old can pass for live.
     const bool show = s.online() || detail;
-    j += show ? ",\"units\":[" : ",\"units\":null";
-    if (show) {
+    if (!detail) {
+        // A tile's sixteen marks in one string: a letter per state, upper case
+        // with the interlock, '-' for a unit never heard.
+        std::string marks;
+        for (const auto& u : s.units) marks += u ? markOf(*u) : '-';
+        j += s.online() ? ",\"marks\":\"" + marks + "\"" : ",\"marks\":null";
+    } else {
+        j += ",\"units\":[";
         for (std::size_t i = 0; i < s.units.size(); ++i) {
             if (i) j += ',';
             const auto& u = s.units[i];
@@ -201,12 +222,10 @@ std::string siteJson(const Site& s, bool detail) {
                  ",\"state\":" + quoted(u->state) +
                  ",\"interlock\":" + (u->interlock ? "true" : "false") +
                  ",\"cause\":" + (u->cause.empty() ? "null" : quoted(u->cause)) +
-                 ",\"since\":" + quoted(u->since);
-            if (detail) {
-                j += ",\"words\":" + quoted(u->words) + ",\"clock\":" + quoted(u->clock) +
-                     ",\"show_started\":" + timeOrNull(u->showStarted) + ",\"at\":" + quoted(u->at);
-            }
-            j += '}';
+                 ",\"since\":" + quoted(u->since) + ",\"words\":" + quoted(u->words) +
+                 ",\"clock\":" + quoted(u->clock) +
+                 ",\"show_started\":" + timeOrNull(u->showStarted) + ",\"at\":" + quoted(u->at) +
+                 '}';
         }
         j += ']';
     }

@@ -79,6 +79,7 @@ public:
         bool accepted = false;
         const Site* site = nullptr;  // the site it was for, when there is one
         std::optional<SitePayload> payload;
+        bool news = false;  // a unit or the bus means something new (not a repeat)
         std::string why;  // why it was dropped
     };
     Taken take(std::string_view prefix, std::string_view topic, std::string_view payload,

@@ -4,9 +4,9 @@
 
 #include "core/boardjson.h"
 #include "service/filechecks.h"
-#include "service/web/liveboards.h"
+#include "net/web/liveboards.h"
 #include "service/web/router.h"
-#include "service/web/server.h"
+#include "net/web/server.h"
 
 namespace lw::service {
 

@@ -8,11 +8,11 @@
 #include "service/monitorservice.h"
 #include "service/serviceoptions.h"
 
-namespace lw::service::web {
+namespace lw::web {
 class AccessRule;
 class LiveBoards;
 class Server;
-}  // namespace lw::service::web
+}  // namespace lw::web
 
 namespace lw::service {
 
@@ -37,9 +37,9 @@ private:
     ServiceOptions m_options;
     Tell m_tell;
     std::unique_ptr<Source> m_source;
-    std::unique_ptr<web::AccessRule> m_rule;
-    std::unique_ptr<web::LiveBoards> m_live;
-    std::unique_ptr<web::Server> m_server;
+    std::unique_ptr<lw::web::AccessRule> m_rule;
+    std::unique_ptr<lw::web::LiveBoards> m_live;
+    std::unique_ptr<lw::web::Server> m_server;
     std::uint64_t m_pushedSeq = 0;
 };
 

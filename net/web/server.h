@@ -7,11 +7,11 @@
 #include <functional>
 #include <vector>
 
-#include "service/web/router.h"
+#include "net/web/answer.h"
 
 class QTcpSocket;
 
-namespace lw::service::web {
+namespace lw::web {
 
 class Connection;
 
@@ -67,4 +67,4 @@ private:
     QTimer m_trim;
 };
 
-}  // namespace lw::service::web
+}  // namespace lw::web

@@ -1,24 +1,21 @@
-#include "service/web/liveboards.h"
+#include "net/web/liveboards.h"
 
 #include <QTcpSocket>
 #include <QWebSocket>
 #include <algorithm>
 
-namespace lw::service::web {
+namespace lw::web {
 
 namespace {
 
 constexpr int kSocketBuffer = 16 * 1024;  // what a stalled client leaves unread stays small in the kernel too
 
-QString latin1(const std::string& s) {
-    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 }  // namespace
 
-LiveBoards::LiveBoards(Message message, QObject* parent)
+LiveBoards::LiveBoards(Message message, QObject* parent, Encoding encoding)
     : QObject(parent),
       m_message(std::move(message)),
+      m_encoding(encoding),
       m_handshakes(QStringLiteral("linewarden"), QWebSocketServer::NonSecureMode) {
     m_handshakes.setMaxPendingConnections(8);
     connect(&m_handshakes, &QWebSocketServer::newConnection, this, &LiveBoards::opened);
@@ -29,12 +26,18 @@ LiveBoards::LiveBoards(Message message, QObject* parent)
 
 LiveBoards::~LiveBoards() { m_clients.clear(); }
 
+QString LiveBoards::text(const std::string& s) const {
+    const auto n = static_cast<qsizetype>(s.size());
+    return m_encoding == Encoding::Utf8 ? QString::fromUtf8(s.data(), n)
+                                        : QString::fromLatin1(s.data(), n);
+}
+
 void LiveBoards::take(QTcpSocket* socket) {
     socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kSocketBuffer);
     // Connected before Qt's own handlers, so it looks first at every read:
     // a client that floods pings and never reads the pongs is cut off here.
-    connect(socket, &QTcpSocket::readyRead, this, [socket] {
-        if (socket->bytesToWrite() > kMaxBacklog) socket->abort();
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+        if (socket->bytesToWrite() > m_maxBacklog) socket->abort();
     });
     m_handshakes.handleConnection(socket);
 }
@@ -53,7 +56,7 @@ void LiveBoards::opened() {
                 if (c.socket.get() == s) c.answered = true;
             }
         });
-        s->sendTextMessage(latin1(m_message(true)));
+        s->sendTextMessage(text(m_message(true)));
         m_clients.push_back(Client{std::move(ws)});
         if (!m_pings.isActive()) m_pings.start();
     }
@@ -62,11 +65,11 @@ void LiveBoards::opened() {
 void LiveBoards::push() {
     const std::string message = m_message(false);  // read even with no one to tell
     if (m_clients.empty()) return;
-    const QString text = latin1(message);
+    const QString text = this->text(message);
     std::vector<QWebSocket*> stalled;
     for (const Client& c : m_clients) {
         // A client that stopped reading is let go before it costs memory.
-        if (c.socket->bytesToWrite() > kMaxBacklog) {
+        if (c.socket->bytesToWrite() > m_maxBacklog) {
             stalled.push_back(c.socket.get());
         } else {
             c.socket->sendTextMessage(text);
@@ -100,4 +103,4 @@ void LiveBoards::drop(QWebSocket* socket) {
     gone->deleteLater();
 }
 
-}  // namespace lw::service::web
+}  // namespace lw::web

@@ -1,9 +1,9 @@
-#include "service/web/requestparser.h"
+#include "net/web/requestparser.h"
 
 #include <algorithm>
 #include <cctype>
 
-namespace lw::service::web {
+namespace lw::web {
 
 namespace {
 
@@ -189,4 +189,4 @@ std::string queryValue(std::string_view query, std::string_view name) {
     return {};
 }
 
-}  // namespace lw::service::web
+}  // namespace lw::web

@@ -1,12 +1,12 @@
-#include "service/web/connection.h"
+#include "net/web/connection.h"
 
 #include <QTcpSocket>
 #include <string_view>
 
-#include "service/web/requestparser.h"
-#include "service/web/server.h"
+#include "net/web/requestparser.h"
+#include "net/web/server.h"
 
-namespace lw::service::web {
+namespace lw::web {
 
 namespace {
 
@@ -94,4 +94,4 @@ void Connection::written() {
     readHeads();  // requests held back while the answers piled up
 }
 
-}  // namespace lw::service::web
+}  // namespace lw::web

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-namespace lw::service::web {
+namespace lw::web {
 
 // One request head as a client sent it: the request line and its headers,
 // header names in lower case. Only GET is ever served, so a body is never read.
@@ -49,4 +49,4 @@ ParseResult parseRequestHead(std::string_view bytes);
 // The value of `name` in a query string, %XX decoded; empty when absent.
 std::string queryValue(std::string_view query, std::string_view name);
 
-}  // namespace lw::service::web
+}  // namespace lw::web

@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
-#include "service/web/requestparser.h"
+#include "net/web/requestparser.h"
 
-namespace lw::service::web {
+namespace lw::web {
 
 // Who may see the board, one rule for plain requests and WebSockets alike:
 // - with a token, every request carries it (Authorization: Bearer, or
@@ -40,4 +40,4 @@ bool sameSecret(std::string_view given, std::string_view secret);
 // as the Host header names.
 bool sameOrigin(std::string_view origin, std::string_view host);
 
-}  // namespace lw::service::web
+}  // namespace lw::web

@@ -1,9 +1,9 @@
-#include "service/web/accessrule.h"
+#include "net/web/accessrule.h"
 
 #include <algorithm>
 #include <cctype>
 
-namespace lw::service::web {
+namespace lw::web {
 
 namespace {
 
@@ -101,4 +101,4 @@ AccessRule::Verdict AccessRule::check(const Request& request) const {
     return Verdict::Allowed;
 }
 
-}  // namespace lw::service::web
+}  // namespace lw::web

@@ -5,11 +5,11 @@
 #include <QTimer>
 #include <chrono>
 
-#include "service/web/router.h"
+#include "net/web/answer.h"
 
 class QTcpSocket;
 
-namespace lw::service::web {
+namespace lw::web {
 
 class Server;
 
@@ -53,4 +53,4 @@ private:
     bool m_closing = false;
 };
 
-}  // namespace lw::service::web
+}  // namespace lw::web

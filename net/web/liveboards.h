@@ -13,7 +13,7 @@
 class QTcpSocket;
 class QWebSocket;
 
-namespace lw::service::web {
+namespace lw::web {
 
 // The live boards: every WebSocket gets the board and the latest records
 // when it opens, then the board and the new records after every decoder
@@ -32,8 +32,15 @@ public:
     // the push after a tick.
     using Message = std::function<std::string(bool first)>;
 
-    explicit LiveBoards(Message message, QObject* parent = nullptr);
+    // How the messages' bytes are text: the board's unit names are Latin-1.
+    enum class Encoding { Latin1, Utf8 };
+    explicit LiveBoards(Message message, QObject* parent = nullptr,
+                        Encoding encoding = Encoding::Latin1);
     ~LiveBoards() override;
+
+    // For a front end whose first message is bigger than kMaxBacklog.
+    void setMaxBacklog(qint64 bytes) { m_maxBacklog = bytes; }
+    std::size_t clients() const { return m_clients.size(); }
 
     // An allowed upgrade: its head is still unread in `socket`.
     void take(QTcpSocket* socket);
@@ -49,10 +56,14 @@ private:
     void ping();
     void drop(QWebSocket* socket);
 
+    QString text(const std::string& bytes) const;
+
     Message m_message;
+    Encoding m_encoding;
+    qint64 m_maxBacklog = kMaxBacklog;
     QWebSocketServer m_handshakes;
     std::vector<Client> m_clients;
     QTimer m_pings;
 };
 
-}  // namespace lw::service::web
+}  // namespace lw::web

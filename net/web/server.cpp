@@ -1,4 +1,4 @@
-#include "service/web/server.h"
+#include "net/web/server.h"
 
 #include <QTcpSocket>
 #include <algorithm>
@@ -6,9 +6,9 @@
 #include <malloc.h>
 #endif
 
-#include "service/web/connection.h"
+#include "net/web/connection.h"
 
-namespace lw::service::web {
+namespace lw::web {
 
 Server::Server(Handler handler, QObject* parent)
     : QTcpServer(parent), m_handler(std::move(handler)) {
@@ -94,4 +94,4 @@ void Server::release(QTcpSocket* socket) {
     }
 }
 
-}  // namespace lw::service::web
+}  // namespace lw::web
