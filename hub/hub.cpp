@@ -98,7 +98,7 @@ void Hub::take(const std::string& topic, const std::string& payload) {
     const SiteTable::Taken t = m_table.take(m_options.mqttPrefix, topic, payload, now);
     if (!t.accepted) {
         // The journal hears of the first few only; the page counts them all.
-        if (m_toldInvalid < 10 && !t.why.empty()) {
+        if (m_toldInvalid < 10 && !t.refused) {
             ++m_toldInvalid;
             m_tell("dropped a message on " + topic.substr(0, 200) + ": " + t.why +
                    (m_toldInvalid == 10 ? " (no more of these are told)" : ""));

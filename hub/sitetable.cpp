@@ -79,6 +79,7 @@ SiteTable::Taken SiteTable::take(std::string_view prefix, std::string_view topic
             }
             m_toldFull = true;
             out.why = "site table full";
+            out.refused = true;
             return out;
         }
         Site s;

@@ -79,6 +79,7 @@ public:
         bool accepted = false;
         const Site* site = nullptr;  // the site it was for, when there is one
         std::optional<SitePayload> payload;
+        bool refused = false;  // a new site past the bound: told once, by the table
         bool news = false;  // a unit or the bus means something new (not a repeat)
         std::string why;  // why it was dropped
     };

@@ -9,101 +9,14 @@
 #include <QtTest>
 #include <memory>
 
+#include "support/browser.h"
 #include "support/servicerun.h"
 
+using lwtest::Browser;
 using lwtest::ServiceRun;
 using lwtest::TestBus;
 
 namespace {
-
-// Headless Chromium with a fresh profile and its DevTools socket.
-class Browser {
-public:
-    ~Browser() {
-        m_devtools.close();
-        if (m_proc.state() != QProcess::NotRunning) {
-            m_proc.terminate();
-            if (!m_proc.waitForFinished(5000)) m_proc.kill();
-            m_proc.waitForFinished(2000);
-        }
-    }
-
-    bool start(const QString& program, const QString& profile) {
-        m_proc.start(program,
-                     {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                      "--no-first-run", "--disable-background-networking",
-                      "--disable-component-update", "--disable-sync", "--user-data-dir=" + profile,
-                      "--remote-debugging-port=0", "--window-size=1200,900", "about:blank"});
-        if (!m_proc.waitForStarted(10000)) return false;
-        QFile portFile(profile + "/DevToolsActivePort");
-        QElapsedTimer t;
-        t.start();
-        while (!portFile.exists() && t.elapsed() < 20000) QTest::qWait(100);
-        QTest::qWait(200);
-        if (!portFile.open(QIODevice::ReadOnly)) return false;
-        const int port = portFile.readLine().trimmed().toInt();
-        QNetworkAccessManager net;
-        QNetworkReply* list = net.get(
-            QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(port))));
-        QSignalSpy done(list, &QNetworkReply::finished);
-        if (!done.wait(10000)) return false;
-        QString target;
-        for (const auto& v : QJsonDocument::fromJson(list->readAll()).array()) {
-            if (v.toObject().value("type") == "page") {
-                target = v.toObject().value("webSocketDebuggerUrl").toString();
-                break;
-            }
-        }
-        list->deleteLater();
-        if (target.isEmpty()) return false;
-        QObject::connect(&m_devtools, &QWebSocket::textMessageReceived, [this](const QString& m) {
-            const QJsonObject o = QJsonDocument::fromJson(m.toUtf8()).object();
-            if (o.contains("id")) m_replies[o.value("id").toInt()] = o;
-        });
-        QSignalSpy connected(&m_devtools, &QWebSocket::connected);
-        m_devtools.open(QUrl(target));
-        return connected.wait(10000);
-    }
-
-    QJsonObject call(const QString& method, const QJsonObject& params = {}) {
-        const int id = ++m_next;
-        m_devtools.sendTextMessage(QString::fromUtf8(
-            QJsonDocument(QJsonObject{{"id", id}, {"method", method}, {"params", params}})
-                .toJson(QJsonDocument::Compact)));
-        QElapsedTimer t;
-        t.start();
-        while (!m_replies.contains(id) && t.elapsed() < 10000) QTest::qWait(10);
-        return m_replies.take(id);
-    }
-
-    // Evaluates `js` in the page; its value as a string.
-    QString eval(const QString& js) {
-        const QJsonObject r =
-            call("Runtime.evaluate", {{"expression", js}, {"returnByValue", true}});
-        const QJsonValue v = r.value("result").toObject().value("result").toObject().value("value");
-        return v.isString()
-                   ? v.toString()
-                   : QString::fromUtf8(QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact));
-    }
-
-    // Polls `js` until it gives `want`.
-    bool until(const QString& js, const QString& want, int timeoutMs = 10000) {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < timeoutMs) {
-            if (eval(js) == want) return true;
-            QTest::qWait(50);
-        }
-        qWarning("%s gave %s, not %s", qPrintable(js), qPrintable(eval(js)), qPrintable(want));
-        return false;
-    }
-
-private:
-    QProcess m_proc;
-    QWebSocket m_devtools;
-    QHash<int, QJsonObject> m_replies;
-    int m_next = 0;
-};
 
 const QString kName = QStringLiteral("document.querySelector('#unit3 .name').textContent");
 const QString kStatus = QStringLiteral("document.querySelector('#unit3 .status').textContent");
