@@ -7,8 +7,8 @@
 namespace lw {
 
 const JsonValue* JsonValue::find(std::string_view key) const {
-    for (const auto& [k, v] : members) {
-        if (k == key) return &v;
+    for (const JsonMember& m : members) {
+        if (m.key == key) return &m.value;
     }
     return nullptr;
 }
@@ -80,7 +80,7 @@ private:
             skipBlanks();
             JsonValue member;
             if (!value(member, depth)) return false;
-            v.members.emplace_back(std::move(key), std::move(member));
+            v.members.push_back(JsonMember{std::move(key), std::move(member)});
             skipBlanks();
             if (m_i >= m_s.size()) return bad("object not closed");
             if (m_s[m_i] == '}') return ++m_i, true;

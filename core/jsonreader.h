@@ -4,13 +4,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 // A strict, bounded JSON reader for what arrives from outside (broker
 // payloads): RFC 8259 only, no duplicate keys, nesting and size limited, so
 // no input costs more than its own length in memory.
 namespace lw {
+
+struct JsonMember;
 
 struct JsonValue {
     enum class Type { Null, Bool, Number, String, Array, Object };
@@ -20,10 +21,15 @@ struct JsonValue {
     bool integral = false;  // written without fraction or exponent
     std::string text;       // a string, UTF-8
     std::vector<JsonValue> items;
-    std::vector<std::pair<std::string, JsonValue>> members;
+    std::vector<JsonMember> members;  // in the order written
 
     const JsonValue* find(std::string_view key) const;
     bool isNull() const { return type == Type::Null; }
+};
+
+struct JsonMember {
+    std::string key;
+    JsonValue value;
 };
 
 inline constexpr int kMaxJsonDepth = 8;

@@ -59,10 +59,10 @@ public:
     }
     // No field beyond `allowed`.
     void only(std::initializer_list<std::string_view> allowed) {
-        for (const auto& [k, v] : m_o.members) {
+        for (const JsonMember& m : m_o.members) {
             bool known = false;
-            for (std::string_view a : allowed) known = known || k == a;
-            if (!known) fail("unexpected field \"" + k + "\"");
+            for (std::string_view a : allowed) known = known || m.key == a;
+            if (!known) fail("unexpected field \"" + m.key + "\"");
         }
     }
     const JsonValue* get(std::string_view key, JsonValue::Type type, bool nullable = false) {
