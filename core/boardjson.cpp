@@ -1,6 +1,9 @@
 #include "core/boardjson.h"
 
+#include "core/contractjson.h"
+#include "core/timetext.h"
 #include "core/unitboard.h"
+#include "core/unitcontract.h"
 
 namespace lw {
 
@@ -24,35 +27,36 @@ std::string jsonEscape(std::string_view bytes) {
     return out;
 }
 
-std::string unitJson(const UnitSlot& s) {
+std::string unitJson(const UnitSlot& s, const UnitView& view) {
     return "{\"name\":\"" + jsonEscape(s.name) + "\",\"status\":\"" + jsonEscape(s.status) +
            "\",\"clock\":\"" + jsonEscape(s.clock) + "\",\"panel\":\"" + s.panel.text() +
-           "\",\"lamp\":\"" + s.lamp.text() + "\"}";
+           "\",\"lamp\":\"" + s.lamp.text() + "\"," + unitFields(view, false) + "}";
 }
 
 std::string boardJson(std::uint64_t tick, std::int64_t t, const UnitBoard& board,
-                      std::uint64_t beeps, std::string_view port) {
+                      std::uint64_t beeps, const BoardView& view) {
     std::string out = "{\"tick\":" + std::to_string(tick) + ",\"t\":" + std::to_string(t) +
                       ",\"remote\":" + (board.remoteLit() ? "true" : "false") +
                       ",\"noise\":" + (board.noiseLit() ? "true" : "false") +
                       ",\"beeps\":" + std::to_string(beeps) + ",\"units\":[";
-    bool first = true;
-    for (const UnitSlot& s : board.slots) {
-        if (!first) out += ',';
-        first = false;
-        out += unitJson(s);
+    for (std::size_t i = 0; i < board.slots.size(); ++i) {
+        if (i > 0) out += ',';
+        out += unitJson(board.slots[i], view.units[i]);
     }
-    out += ']';
-    if (!port.empty()) out += ",\"port\":\"" + jsonEscape(port) + '"';
-    out += "}\n";
+    out += "],\"port\":\"";
+    out += portName(view.bus.port);
+    out += "\",\"port_since\":\"" + isoText(view.bus.portSince) + "\",\"at\":\"" +
+           isoText(view.at) + "\"}\n";
     return out;
 }
 
 std::string recordJson(std::uint64_t seq, std::string_view timeText, std::string_view dateText,
-                       std::string_view text) {
+                       std::string_view text, std::string_view at) {
     std::string out = "{\"seq\":" + std::to_string(seq) + ",\"time\":\"" + jsonEscape(timeText) +
                       "\",\"date\":\"" + jsonEscape(dateText) + "\",\"text\":\"";
     out += jsonEscape(text);
+    out += "\",\"at\":\"";
+    out += jsonEscape(at);
     out += "\"}";
     return out;
 }
@@ -61,12 +65,20 @@ std::string recordJson(std::uint64_t seq, std::string_view timeText, std::string
 
 namespace lw {
 
-std::string liveBoardJson(std::string_view board, std::string_view records, bool first) {
+std::string liveBoardJson(std::string_view board, std::string_view records,
+                          std::string_view events, std::string_view site, bool first) {
     std::string out = "{\"board\":";
     out += board;
     out += ",\"records\":";
     out += records;
-    out += first ? ",\"first\":true}" : "}";
+    out += ",\"events\":";
+    out += events;
+    if (first) {
+        out += ",\"site\":";
+        out += site;
+        out += ",\"first\":true";
+    }
+    out += '}';
     return out;
 }
 

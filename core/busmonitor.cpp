@@ -144,6 +144,7 @@ void BusMonitor::decoderTick() {
     SlotContext ctx{m_deps.reports, m_deps.beeper, t, d, buf, m_board.blinkphase};
     for (std::size_t i = 0; i < kSlots; ++i) {
         UnitSlot& s = m_board.slots[i];
+        ctx.unit = static_cast<int>(i) + 1;
         if (codeAt[i] >= 0) {
             const StatusCode& m = kStatusCodes[static_cast<std::size_t>(codeAt[i])];
             s.unitstatus = m.word;

@@ -13,6 +13,7 @@
 #include "core/reports.h"
 #include "core/showclock.h"
 #include "core/timesource.h"
+#include "core/unitcontract.h"
 
 namespace lw {
 
@@ -56,7 +57,7 @@ public:
     // whatever the port says, then the unit names. Tells how the names went.
     Result<> load();
 
-    void decoderTick() { m_monitor.decoderTick(); }
+    void decoderTick();
     // Tells which tick from this one (1: the next) can next count a second;
     // the ones before it need not run.
     int clockTick();
@@ -72,9 +73,18 @@ public:
 
     // Told of every record the options let through and every quick save, in
     // order, as the log got it (or failed to).
-    void setRecordObserver(RecordObserver observer) {
-        m_reports.setRecordObserver(std::move(observer));
-    }
+    void setRecordObserver(RecordObserver observer);
+
+    // Told of every unit and bus event, in order, once the tick that made it
+    // is over (the board then says what it means).
+    using EventObserver = std::function<void(const BoardEvent&)>;
+    void setEventObserver(EventObserver observer) { m_onEvent = std::move(observer); }
+    // The front end tells how its bus port is; a loss and a return are events.
+    void portChanged(PortState state);
+
+    // The board as the contract tells it, made at the last tick.
+    BoardView view() const { return m_timeline.view(m_monitor.board()); }
+    UnitView unitView(int n) const { return m_timeline.unitView(m_monitor.board(), n); }
 
     UnitBoard& board() { return m_monitor.board(); }
     const UnitBoard& board() const { return m_monitor.board(); }
@@ -88,6 +98,8 @@ private:
     std::function<Result<>(UnitNames&)> m_names;
     EventReports m_reports;
     BusMonitor m_monitor;
+    UnitTimeline m_timeline;
+    EventObserver m_onEvent;
 };
 
 }  // namespace lw

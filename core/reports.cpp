@@ -126,6 +126,7 @@ EventReports::EventReports(LogSink& sink, OptionsReader options)
 
 void EventReports::report(ReportKind kind, std::string_view t, std::string_view d,
                           const ReportPieces& pieces) {
+    if (m_reportObserver) m_reportObserver(kind, pieces);
     const LogOptions options = m_options();
     if (!reportAllowed(kind, options)) return;
     write(kind, t, d, options.logpath, formatRecord(kind, t, d, pieces));
@@ -151,7 +152,7 @@ Result<> EventReports::write(ReportKind kind, std::string_view t, std::string_vi
             if (m_onFailure) m_onFailure(LogFailure{path, r.error});
         }
     }
-    if (m_observer) m_observer(RecordEvent{kind, t, d, record, r.ok, r.error});
+    if (m_observer) m_observer(RecordEvent{kind, t, d, record, r.ok, r.error, {}});
     return r;
 }
 

@@ -33,6 +33,7 @@ struct ReportPieces {
     std::string_view buffer;  // the decoder's working buffer
     std::string_view raw;     // collected raw bytes of a raw block
     std::string_view text;    // raw window text of a quick save
+    int unit = 0;             // the unit's slot, for unit events
 };
 
 inline constexpr std::string_view kRule =
@@ -81,9 +82,12 @@ struct RecordEvent {
     std::string_view text;  // the record as appended, final CR LF included
     bool written = false;
     std::string_view error;  // why not, when not written
+    std::string_view at;     // ISO 8601, when the record was made
 };
 
 using RecordObserver = std::function<void(const RecordEvent&)>;
+// Told of every report raised, whatever the options let into the log.
+using ReportObserver = std::function<void(ReportKind, const ReportPieces&)>;
 
 // Gates reports by the options in force at each call, writes the allowed ones
 // and tells the owner of a failure once per streak of failed writes.
@@ -97,6 +101,7 @@ public:
     void setFailureHandler(FailureHandler handler) { m_onFailure = std::move(handler); }
     // Told of every record written or attempted, after the attempt.
     void setRecordObserver(RecordObserver observer) { m_observer = std::move(observer); }
+    void setReportObserver(ReportObserver observer) { m_reportObserver = std::move(observer); }
 
     void report(ReportKind kind, std::string_view timeText, std::string_view dateText,
                 const ReportPieces& pieces);
@@ -117,6 +122,7 @@ private:
     OptionsReader m_options;
     FailureHandler m_onFailure;
     RecordObserver m_observer;
+    ReportObserver m_reportObserver;
     bool m_failing = false;
     std::uint64_t m_written = 0;
     std::uint64_t m_dropped = 0;

@@ -50,6 +50,20 @@ std::string timeText(const CivilTime& t) {
            (t.hour < 12 ? " AM" : " PM");
 }
 
+std::string isoText(const ZonedTime& z) {
+    const CivilTime& t = z.local;
+    std::string year = std::to_string(t.year);
+    if (year.size() < 4) year.insert(0, 4 - year.size(), '0');
+    const int off = z.offsetMinutes < 0 ? -z.offsetMinutes : z.offsetMinutes;
+    return year + '-' + twoDigits(t.month) + '-' + twoDigits(t.day) + 'T' + twoDigits(t.hour) +
+           ':' + twoDigits(t.minute) + ':' + twoDigits(t.second) +
+           (z.offsetMinutes < 0 ? '-' : '+') + twoDigits(off / 60) + ':' + twoDigits(off % 60);
+}
+
+ZonedTime addZonedMilliseconds(const ZonedTime& t, std::int64_t ms) {
+    return {addMilliseconds(t.local, ms), t.offsetMinutes};
+}
+
 std::string dateText(const CivilTime& t) {
     return std::to_string(t.month) + '/' + std::to_string(t.day) + '/' + std::to_string(t.year);
 }

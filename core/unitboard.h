@@ -11,6 +11,9 @@ namespace lw {
 
 inline constexpr int kSlots = 16;
 
+// What a unit is doing, by the decoded status its row was last drawn from.
+enum class UnitState : std::uint8_t { Absent, Starting, Running, Closing, NoFilm, Ready, Failed };
+
 // One unit's block on the board, plus the decoder and clock state behind it.
 struct UnitSlot {
     // What the board shows.
@@ -19,6 +22,9 @@ struct UnitSlot {
     std::string clock = " ";        // time1
     Colour panel = colours::black;  // Shape1
     Colour lamp = colours::black;   // Shape2
+    // The row's meaning, written with it: the " INT" forms are interlock.
+    UnitState state = UnitState::Absent;
+    bool interlock = false;
 
     // Show clock; the counters have no upper limit.
     bool clockrunning = false;

@@ -34,6 +34,7 @@ void raise(const SlotContext& ctx, ReportKind kind, const UnitSlot& s) {
     p.clock = s.clock;
     p.cause = s.failcause;
     p.buffer = ctx.busbuffer;
+    p.unit = ctx.unit;
     ctx.reports.report(kind, ctx.timeText, ctx.dateText, p);
 }
 
@@ -51,10 +52,33 @@ void stopRow(UnitSlot& s, const SlotContext& ctx, const char* text, ReportKind p
     lamps(s, panel, lamp, interlock);
 }
 
+UnitState stateOf(Row row) {
+    switch (row) {
+        case Row::Start:
+            return UnitState::Starting;
+        case Row::NoFilm:
+            return UnitState::NoFilm;
+        case Row::FilmIn:
+            return UnitState::Ready;
+        case Row::ShowEnding:
+            return UnitState::Closing;
+        case Row::ShowRun:
+            return UnitState::Running;
+        case Row::Fail:
+            return UnitState::Failed;
+        case Row::NotThere:
+        case Row::Unknown:
+            break;
+    }
+    return UnitState::Absent;
+}
+
 }  // namespace
 
 void updateUnitSlot(UnitSlot& s, const SlotContext& ctx) {
     const Decoded d = classify(s.unitstatus);
+    s.state = stateOf(d.row);
+    s.interlock = d.interlock;
     switch (d.row) {
         case Row::NotThere:
         case Row::Unknown:

@@ -17,6 +17,7 @@ struct SlotContext {
     std::string_view dateText;
     std::string_view busbuffer;
     bool blinkphase = false;
+    int unit = 0;  // the slot's number, for its reports
 };
 
 // Turns the slot's decoded status into its row on the board: status text,

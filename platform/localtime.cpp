@@ -29,6 +29,11 @@ CivilTime LocalTime::at(std::chrono::sys_time<std::chrono::milliseconds> utc) {
     return addMilliseconds(kEpoch, (utc + m_offset).time_since_epoch().count());
 }
 
+ZonedTime LocalTime::zoned() {
+    const CivilTime local = now();  // sets the offset for this minute
+    return {local, static_cast<int>(m_offset.count() / 60)};
+}
+
 TimeSource::Stamp LocalTime::stamp() {
     using namespace std::chrono;
     const auto utc = floor<milliseconds>(m_now());

@@ -24,6 +24,7 @@ public:
     explicit LocalTime(Clock now = {}, OffsetAt offsetAt = {});
 
     Stamp stamp() override;
+    ZonedTime zoned() override;
     std::optional<std::chrono::milliseconds> untilNextSecond() override;
     CivilTime now();
 

@@ -56,11 +56,12 @@ int main(int argc, char** argv) {
             return 1;
         }
         lw::mqtt::Publisher* p = mqtt.get();
-        QObject::connect(&service, &MonitorService::ticked, &service, [&service, p] {
-            p->board(service.session().board(), lw::PortKeeper::stateText(service.portState()));
-        });
+        QObject::connect(&service, &MonitorService::ticked, &service,
+                         [&service, p] { p->publishBoard(service.session().view()); });
+        QObject::connect(&service, &MonitorService::eventAdded, &service,
+                         [p](const lw::BoardEvent& e) { p->publishEvent(e); });
         QObject::connect(&service, &MonitorService::recordAdded, &service,
-                         [p](const ServiceRecord& r) { p->record(r.text); });
+                         [p](const ServiceRecord& r) { p->publishRecord(r.text); });
         QObject::connect(&service, &MonitorService::stopped, &service, [p] { p->stop(); });
     }
 

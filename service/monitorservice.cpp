@@ -1,6 +1,7 @@
 #include "service/monitorservice.h"
 
 #include "core/boardjson.h"
+#include "core/contractjson.h"
 #include "core/busprotocol.h"
 #include "core/monitorsession.h"
 #include "core/namesfile.h"
@@ -13,6 +14,18 @@ CommPort::Resolver resolverFor(const ServiceOptions& o) {
     if (o.device.empty()) return {};  // the settings store, as the board maps COM numbers
     const QString path = QString::fromStdString(o.device);
     return [path](int) { return path; };
+}
+
+PortState portStateOf(PortKeeper::State s) {
+    switch (s) {
+        case PortKeeper::State::Open:
+            return PortState::Open;
+        case PortKeeper::State::Lost:
+            return PortState::Lost;
+        case PortKeeper::State::Closed:
+            break;
+    }
+    return PortState::Closed;
 }
 
 }  // namespace
@@ -57,6 +70,10 @@ MonitorService::MonitorService(const ServiceOptions& options, Tell tell, QObject
     });
     m_session->setRecordObserver(
         [this](const RecordEvent& e) { Q_EMIT recordAdded(m_records.push(e)); });
+    m_session->setEventObserver([this](const BoardEvent& e) {
+        m_events.push(e.seq, eventJson(e));
+        Q_EMIT eventAdded(e);
+    });
 
     connect(&m_keeper, &PortKeeper::stateChanged, this, &MonitorService::portChanged);
     m_decoderTimer.setInterval(kDecoderTick);
@@ -130,13 +147,14 @@ void MonitorService::portChanged(PortKeeper::State state, const QString& reason)
             if (m_everOpen) m_tell("port closed: " + device);  // never opened: nothing closed
             break;
     }
+    m_session->portChanged(portStateOf(state));
     refreshBoard();
     Q_EMIT portStateChanged(state, reason);
 }
 
 void MonitorService::refreshBoard() {
-    m_boardJson = lw::boardJson(m_tick, m_tickAt, m_session->board(), m_tickBeeps,
-                                PortKeeper::stateText(m_keeper.state()));
+    m_boardJson =
+        lw::boardJson(m_tick, m_tickAt, m_session->board(), m_tickBeeps, m_session->view());
     // One object, not a line.
     if (!m_boardJson.empty() && m_boardJson.back() == '\n') m_boardJson.pop_back();
 }

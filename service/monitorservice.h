@@ -12,6 +12,7 @@
 #include "core/beeper.h"
 #include "core/logoptions.h"
 #include "core/reports.h"
+#include "core/unitcontract.h"
 #include "serial/commport.h"
 #include "platform/localtime.h"
 #include "serial/portkeeper.h"
@@ -60,6 +61,7 @@ public:
     const std::string& boardJson() const { return m_boardJson; }
     std::uint64_t tick() const { return m_tick; }
     const RecordRing& records() const { return m_records; }
+    const EventRing& events() const { return m_events; }
 
 Q_SIGNALS:
     // After every decoder tick, the board JSON fresh.
@@ -67,6 +69,8 @@ Q_SIGNALS:
     // Every record the options let through, in order, after the log write.
     void recordAdded(const lw::service::ServiceRecord& record);
     void portStateChanged(lw::PortKeeper::State state, const QString& reason);
+    // Every unit, bus and log event, as the session numbered it.
+    void eventAdded(const lw::BoardEvent& event);
     void stopped();
 
 private:
@@ -86,6 +90,7 @@ private:
     std::unique_ptr<LogSink> m_sink;
     std::unique_ptr<MonitorSession> m_session;
     RecordRing m_records;
+    EventRing m_events;
     QTimer m_decoderTimer;
     TickTimer m_clockTimer;
     TickTimer m_blinkTimer;

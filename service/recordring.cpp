@@ -15,7 +15,7 @@ const ServiceRecord& RecordRing::push(const RecordEvent& e) {
     r.date = e.dateText;
     r.text = e.text;
     r.written = e.written;
-    r.json = recordJson(r.seq, r.time, r.date, r.text);
+    r.json = recordJson(r.seq, r.time, r.date, r.text, e.at);
     return r;
 }
 

@@ -47,4 +47,35 @@ private:
     std::deque<ServiceRecord> m_records;
 };
 
+// The most recent unit, bus and service events as JSON, numbered by the
+// session; the oldest go when it is full.
+class EventRing {
+public:
+    static constexpr std::size_t kCapacity = 100;
+
+    void push(std::uint64_t seq, std::string json) {
+        if (m_events.size() >= kCapacity) m_events.pop_front();
+        m_events.push_back({seq, std::move(json)});
+    }
+    // A JSON array of the events numbered above `seq`, at most the `max` latest.
+    std::string jsonAfter(std::uint64_t seq, std::size_t max) const {
+        std::size_t first = m_events.size();
+        while (first > 0 && m_events[first - 1].seq > seq && m_events.size() - first < max) --first;
+        std::string out = "[";
+        for (std::size_t i = first; i < m_events.size(); ++i) {
+            if (i > first) out += ',';
+            out += m_events[i].json;
+        }
+        return out + ']';
+    }
+    std::uint64_t lastSeq() const { return m_events.empty() ? 0 : m_events.back().seq; }
+
+private:
+    struct Entry {
+        std::uint64_t seq;
+        std::string json;
+    };
+    std::deque<Entry> m_events;
+};
+
 }  // namespace lw::service

@@ -36,7 +36,8 @@ const char* const kServiceUsage =
     "                      for an address other than loopback\n"
     "  --mqtt HOST:PORT    publishes the board and the records to that MQTT broker\n"
     "  --mqtt-prefix PREFIX  the first topic level(s) (default linewarden)\n"
-    "  --site NAME         this booth's topic level (default the host name)\n"
+    "  --site NAME         this booth's name: web page title, MQTT topic level\n"
+    "                      (default the host name)\n"
     "  --mqtt-credentials FILE  the broker user on the first line, its password on the\n"
     "                      second\n"
     "  --mqtt-cafile FILE  TLS to the broker, trusting the CA certificates in FILE\n"
@@ -168,9 +169,9 @@ Result<> checkTogether(const ServiceOptions& o) {
     if (o.http && !o.http->loopback() && o.httpTokenFile.empty()) {
         return fail("--http on an address other than loopback needs --http-token FILE");
     }
-    if (o.mqttHost.empty() && (!o.mqttPrefix.empty() || !o.site.empty() ||
-                               !o.mqttCredentials.empty() || !o.mqttCafile.empty())) {
-        return fail("--mqtt-prefix, --site, --mqtt-credentials and --mqtt-cafile need --mqtt");
+    if (o.mqttHost.empty() &&
+        (!o.mqttPrefix.empty() || !o.mqttCredentials.empty() || !o.mqttCafile.empty())) {
+        return fail("--mqtt-prefix, --mqtt-credentials and --mqtt-cafile need --mqtt");
     }
     return {};
 }
@@ -252,9 +253,10 @@ Result<ServiceOptions> readServiceOptions(const std::vector<std::string>& args) 
     const Result<> together = checkTogether(o);
     if (!together.ok) return R::failure(together.error);
     if (const Result<> files = checkServiceFiles(o); !files.ok) return R::failure(files.error);
+    // The booth's name: the web board's title and the MQTT topic level.
+    if (o.site.empty()) o.site = QSysInfo::machineHostName().toStdString();
     if (!o.mqttHost.empty()) {
         if (o.mqttPrefix.empty()) o.mqttPrefix = std::string(mqtt::kDefaultPrefix);
-        if (o.site.empty()) o.site = QSysInfo::machineHostName().toStdString();
         const std::string why = mqtt::topicError(o.mqttPrefix, o.site);
         if (!why.empty()) return R::failure(why);
     }

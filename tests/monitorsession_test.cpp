@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "core/contractjson.h"
 #include "support/fakes.h"
 
 using lw::ReportKind;
@@ -189,3 +190,101 @@ TEST(MonitorSession, ClockTicksPassedOverWouldHaveCountedNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Seconds after the rig's start, as the contract writes them.
+std::string at(int s) {
+    return lw::isoText(lw::addZonedMilliseconds(lw::ZonedTime{{2002, 3, 1, 22, 15, 7, 0}, 0}, s * 1000));
+}
+
+std::string kinds(const std::vector<lw::BoardEvent>& events) {
+    std::string out;
+    for (const auto& e : events) out += (out.empty() ? "" : " ") + std::string(lw::eventName(e.kind));
+    return out;
+}
+
+}  // namespace
+
+TEST(UnitContract, StateSinceAndShowStartFollowTheUnit) {
+    Rig rig;
+    std::vector<lw::BoardEvent> events;
+    rig.session.setEventObserver([&events](const lw::BoardEvent& e) { events.push_back(e); });
+    struct Row {
+        int second;  // the tick's time, seconds after the start
+        std::string input;
+        const char* state;
+        bool interlock;
+        const char* cause;  // "" for none
+        int since;
+        int showStarted;  // -1: no show
+        const char* events;
+    };
+    const Row rows[] = {
+        {1, "0iq", "starting", false, "", 1, 1, "started"},
+        {5, "0iu", "running", false, "", 5, 1, ""},
+        // A start during a show resets its clock: a new show.
+        {9, "0iq", "starting", false, "", 9, 9, "started"},
+        {12, "0iN", "closing", true, "", 12, 9, ""},
+        // A start straight after the end goes on counting the same show.
+        {14, "0iQ", "starting", true, "", 14, 9, ""},
+        {20, "0ih", "failed", false, "presence", 20, -1, "failed"},
+        // Another cause is the same state; no show ran, so no event.
+        {21, "0iM", "failed", true, "motion", 20, -1, ""},
+        {22, "0iz", "ready", false, "", 22, -1, ""},
+        // The stopped clock resumes where it stood: the show began 11 s back.
+        {23, "0iu", "running", false, "", 23, 12, ""},
+    };
+    int now = 0;
+    for (const Row& r : rows) {
+        for (; now < r.second; ++now) {
+            rig.time.advance(1000);
+            rig.session.clockTick();
+        }
+        events.clear();
+        rig.tick(r.input);
+        const lw::UnitView u = rig.session.unitView(1);
+        SCOPED_TRACE(r.input + " at " + std::to_string(r.second));
+        EXPECT_EQ(lw::stateName(u.state), r.state);
+        EXPECT_EQ(u.interlock, r.interlock);
+        EXPECT_EQ(u.cause, r.cause);
+        EXPECT_EQ(lw::isoText(u.since), at(r.since));
+        EXPECT_EQ(u.showStarted ? lw::isoText(*u.showStarted) : "-", r.showStarted < 0 ? "-" : at(r.showStarted));
+        EXPECT_EQ(kinds(events), r.events);
+    }
+    // The failure's event carries the show time and cause of that moment.
+    rig.tick("0ih");
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(lw::eventJson(events[0]),
+              "{\"kind\":\"failed\",\"unit\":1,\"name\":\"1\",\"interlock\":false,\"cause\":"
+              "\"presence\",\"clock\":\"0:00:11\",\"at\":\"" + at(23) + "\",\"seq\":4}");
+    // Silence: the unit falls back to absent after its presence runs out.
+    rig.ticks(60);
+    EXPECT_EQ(lw::stateName(rig.session.unitView(1).state), "absent");
+    EXPECT_FALSE(rig.session.unitView(1).showStarted);
+}
+
+TEST(UnitContract, BusEventsNoiseOncePerTickAndLogFailures) {
+    Rig rig;
+    std::vector<lw::BoardEvent> events;
+    rig.session.setEventObserver([&events](const lw::BoardEvent& e) { events.push_back(e); });
+    rig.session.portChanged(lw::PortState::Open);  // the first open is no news
+    rig.time.advance(5000);
+    rig.session.portChanged(lw::PortState::Lost);
+    rig.session.portChanged(lw::PortState::Lost);
+    EXPECT_EQ(rig.session.view().bus.port, lw::PortState::Lost);
+    EXPECT_EQ(lw::isoText(rig.session.view().bus.portSince), at(5));
+    rig.session.portChanged(lw::PortState::Open);
+    rig.session.portChanged(lw::PortState::Closed);
+    EXPECT_EQ(kinds(events), "bus_lost bus_back");
+    EXPECT_EQ(lw::eventJson(events[0]),
+              "{\"kind\":\"bus_lost\",\"unit\":null,\"name\":null,\"interlock\":false,\"cause\":"
+              "null,\"clock\":null,\"at\":\"" + at(5) + "\",\"seq\":1}");
+
+    events.clear();
+    rig.tick("@@@");  // lights the lamp; no report yet
+    rig.sink.failing = true;
+    rig.tick("@@@@");  // seven noise reports, each a failed write
+    EXPECT_EQ(kinds(events), "noise log_failed");
+    EXPECT_EQ(events[1].text, "cannot write the activity log log.txt: disk on fire");
+}

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "support/mosquittobroker.h"
+#include "support/schemacheck.h"
 #include "support/servicerun.h"
 
 using namespace lwtest;
@@ -96,23 +97,35 @@ private Q_SLOTS:
         }
         QVERIFY(seen.count("lwe2e/boothA/bus"));
 
+        // Every unit, bus and event payload as the schemas say; the units
+        // went out on their meaning, the events once each, not retained.
+        QByteArray retainedDocs, events;
+        std::multiset<std::string> kinds;
+        for (const auto& m : sub.messages()) {
+            if (m.topic == "lwe2e/boothA/event") {
+                QVERIFY(!m.retained);
+                events += QByteArray::fromStdString(m.payload) + '\n';
+                const auto k = m.payload.find("\"kind\":\"");
+                kinds.insert(m.payload.substr(k + 8, m.payload.find('"', k + 8) - k - 8));
+            } else if (m.topic != "lwe2e/boothA/record" && m.topic != "lwe2e/boothA/online") {
+                retainedDocs += QByteArray::fromStdString(m.topic + " " + m.payload) + '\n';
+            }
+        }
+        QString errors = schemaErrors(QStringLiteral("retained"), retainedDocs);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors));
+        errors = schemaErrors(QStringLiteral("event"), events);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors));
+        QCOMPARE(kinds.count("started"), std::size_t(QByteArray(written).count("HAS BEEN STARTED")));
+        QCOMPARE(kinds.count("bus_lost"), std::size_t(1));
+
         const auto retained = retainedNow(broker, "lwe2e/boothA/#", 18, 5, login);
         QCOMPARE(retained.size(), std::size_t(18));
-        // (moc reads this file: plain literals only.)
-        static const QRegularExpression unitJson(
-            QStringLiteral("^\\{\"name\":\"[^\"]*\",\"status\":\"[^\"]*\",\"clock\":\"[^\"]*\","
-                           "\"panel\":\"#[0-9a-f]{6}\",\"lamp\":\"#[0-9a-f]{6}\"\\}$"));
         for (const auto& m : retained) {
             QVERIFY(m.retained);
             if (m.topic == "lwe2e/boothA/online") {
                 QCOMPARE(QByteArray::fromStdString(m.payload), QByteArray("0"));
             } else if (m.topic == "lwe2e/boothA/bus") {
-                static const QRegularExpression busJson(QStringLiteral(
-                    "^\\{\"remote\":(true|false),\"noise\":(true|false),\"port\":\"lost\"\\}$"));
-                QVERIFY2(busJson.match(QString::fromStdString(m.payload)).hasMatch(),
-                         m.payload.c_str());
-            } else {
-                QVERIFY2(unitJson.match(QString::fromStdString(m.payload)).hasMatch(),
+                QVERIFY2(m.payload.find("\"port\":\"lost\"") != std::string::npos,
                          m.payload.c_str());
             }
         }

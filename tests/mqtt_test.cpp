@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 
+#include "core/timetext.h"
 #include "net/mqtt/credentials.h"
 #include "service/mqtt/outbox.h"
 #include "net/mqtt/reconnectpolicy.h"
@@ -196,17 +197,18 @@ TEST(MqttReconnectPolicy, ClosingFromEveryState) {
 
 namespace {
 
-lw::Colour colour(const std::string& name) {
-    static const std::map<std::string, lw::Colour> names = {{"black", lw::colours::black},
-                                                            {"red", lw::colours::red},
-                                                            {"green", lw::colours::green},
-                                                            {"yellow", lw::colours::yellow}};
-    return names.at(name);
-}
-
-// Runs a steps file over a board and returns what each look publishes.
+// Runs a steps file over a board view and returns what each look publishes.
 std::string lookAt(const std::string& steps) {
-    lw::UnitBoard board;
+    const lw::ZonedTime start{{2026, 12, 9, 20, 0, 0, 0}, 60};
+    lw::BoardView view;
+    view.at = view.bus.portSince = start;
+    for (int n = 1; n <= lw::kSlots; ++n) {
+        lw::UnitView& u = view.units[static_cast<std::size_t>(n - 1)];
+        u.unit = n;
+        u.name = std::to_string(n);
+        u.words = u.clock = " ";
+        u.since = start;
+    }
     lw::mqtt::RetainedSlots slots;
     const lw::mqtt::Topics topics("linewarden", "booth1");
     std::istringstream in(steps);
@@ -218,27 +220,44 @@ std::string lookAt(const std::string& steps) {
         std::string what, arg;
         words >> at >> what >> std::ws;
         std::getline(words, arg);
+        const lw::ZonedTime now = lw::addZonedMilliseconds(start, at);
+        view.at = now;
         if (what == "look") {
-            for (const auto& u : slots.changes(board, arg, std::chrono::milliseconds(at))) {
+            const lw::PortState port = arg == "open"   ? lw::PortState::Open
+                                       : arg == "lost" ? lw::PortState::Lost
+                                                       : lw::PortState::Closed;
+            if (port != view.bus.port) view.bus.portSince = now;
+            view.bus.port = port;
+            for (const auto& u : slots.changes(view)) {
                 out += std::to_string(at) + " " + topics.slot(u.slot) + " " + u.payload + "\n";
             }
         } else if (what == "remote") {
-            board.remoteLamp = arg == "on" ? lw::colours::red : lw::colours::black;
+            view.bus.remote = arg == "on";
         } else if (what == "noise") {
-            board.noiseTextColour = arg == "on" ? lw::colours::red : lw::colours::white;
+            view.bus.noise = arg == "on";
         } else if (what == "unit") {
             std::istringstream a(arg);
             int n = 0;
             std::string field, value;
             a >> n >> field >> std::ws;
             std::getline(a, value);
-            lw::UnitSlot& s = board.slot(n);
-            if (field == "name") s.name = value;
-            if (field == "status") s.status = value;
-            if (field == "clock") s.clock = value == "blank" ? " " : value;
-            if (field == "panel") s.panel = colour(value);
-            if (field == "lamp") s.lamp = colour(value);
-            if (field == "running") s.clockrunning = value == "yes";
+            lw::UnitView& u = view.units.at(static_cast<std::size_t>(n - 1));
+            static const std::map<std::string, lw::UnitState> states = {
+                {"starting", lw::UnitState::Starting},
+                {"running", lw::UnitState::Running},
+                {"failed", lw::UnitState::Failed}};
+            static const std::map<std::string, std::string_view> causes = {
+                {"presence", "presence"}, {"motion", "motion"}};
+            if (field == "name") u.name = value;
+            if (field == "state") {
+                u.state = states.at(value);
+                u.since = now;
+            }
+            if (field == "interlock") u.interlock = value == "yes";
+            if (field == "cause") u.cause = causes.at(value);
+            if (field == "words") u.words = value;
+            if (field == "clock") u.clock = value == "blank" ? " " : value;
+            if (field == "show") u.showStarted = value == "yes" ? std::optional(now) : std::nullopt;
         } else {
             ADD_FAILURE() << "unknown step: " << line;
         }

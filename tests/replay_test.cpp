@@ -197,12 +197,16 @@ TEST(Replay, TimelineOrdersClockBlinkThenDecoder) {
 TEST(Replay, BoardJsonEscapesAndReportsBeeps) {
     lw::UnitBoard b;
     b.slot(1).name = std::string("a\"b\\\xe9\x01", 6);
-    const std::string line = lw::boardJson(3, 2400, b, 2);
+    lw::BoardView view;
+    view.units[0].unit = 1;
+    const std::string line = lw::boardJson(3, 2400, b, 2, view);
     EXPECT_TRUE(line.starts_with(
         "{\"tick\":3,\"t\":2400,\"remote\":false,\"noise\":false,\"beeps\":2,\"units\":[{\"name\":"
         "\"a\\\"b\\\\\\u00e9\\u0001\",\"status\":\" \",\"clock\":\" \",\"panel\":\"#000000\","
-        "\"lamp\":\"#000000\"},{\"name\":\"2\""));
-    EXPECT_TRUE(line.ends_with("}]}\n"));
+        "\"lamp\":\"#000000\",\"unit\":1,\"state\":\"absent\""));
+    EXPECT_TRUE(line.ends_with(
+        "],\"port\":\"closed\",\"port_since\":\"2000-01-01T00:00:00+00:00\","
+        "\"at\":\"2000-01-01T00:00:00+00:00\"}\n"));
 }
 
 TEST(Replay, SampleFailureCaptureMatchesTheExpectedLog) {

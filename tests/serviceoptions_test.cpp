@@ -187,21 +187,14 @@ TEST(RecordRing, NumbersInOrderAndAnswersWhatCameAfter) {
     EXPECT_TRUE(seqs(0, 0).empty());
     EXPECT_EQ(ring.jsonAfter(7, 500),
               "[{\"seq\":8,\"time\":\"10:15:07 PM\",\"date\":\"3/1/2002\",\"text\":\"record "
-              "8\\u000d\\u000a\"}]");
-}
-
-TEST(BoardJson, ThePortStateClosesTheReplaysLine) {
-    lw::UnitBoard b;
-    const std::string line = lw::boardJson(0, 0, b, 0);
-    const std::string withPort = lw::boardJson(0, 0, b, 0, "lost");
-    ASSERT_TRUE(line.ends_with("]}\n"));
-    EXPECT_EQ(withPort, line.substr(0, line.size() - 2) + ",\"port\":\"lost\"}\n");
+              "8\\u000d\\u000a\",\"at\":\"\"}]");
 }
 
 TEST(BoardJson, RecordTextIsEscapedAsReceived) {
-    EXPECT_EQ(lw::recordJson(3, "1:02:03 AM", "1/2/2003", std::string("a\"\\\x7f\xff\x00z", 7)),
+    EXPECT_EQ(lw::recordJson(3, "1:02:03 AM", "1/2/2003", std::string("a\"\\\x7f\xff\x00z", 7),
+                             "2003-01-02T01:02:03+01:00"),
               "{\"seq\":3,\"time\":\"1:02:03 AM\",\"date\":\"1/2/2003\",\"text\":"
-              "\"a\\\"\\\\\\u007f\\u00ff\\u0000z\"}");
+              "\"a\\\"\\\\\\u007f\\u00ff\\u0000z\",\"at\":\"2003-01-02T01:02:03+01:00\"}");
 }
 
 namespace {
@@ -251,7 +244,6 @@ TEST(MqttOptions, WhatIsRefused) {
         {"--mqtt", "broker:70000"},
         {"--mqtt", "::1:1883"},
         {"--mqtt", "bro ker:1883"},
-        {"--site", "booth3"},
         {"--mqtt-credentials", "/etc/linewarden/mqtt"},
         {"--mqtt", "broker:1883", "--site", "a/b"},
         {"--mqtt", "broker:1883", "--site", "booth#"},

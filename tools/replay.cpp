@@ -5,6 +5,7 @@
 
 #include "core/beeper.h"
 #include "core/boardjson.h"
+#include "core/contractjson.h"
 #include "core/namesfile.h"
 #include "core/timetext.h"
 
@@ -118,12 +119,27 @@ ReplayStats runTimeline(TimedInput& port, const Timeline& line, const ReplayOpti
                                        .onLogFailure = std::move(onLogFailure),
                                        .names = names});
 
+    if (opt.events) {
+        session.setEventObserver([&opt](const BoardEvent& e) { *opt.events << eventJson(e) << '\n'; });
+    }
+
+    MeaningTracker meaning;
+    auto retain = [&opt, &meaning, &session] {
+        if (!opt.retained) return;
+        for (const RetainedDoc& d : meaning.update(session.view())) {
+            *opt.retained << (d.unit ? "unit/" + std::to_string(d.unit) : std::string("bus")) << ' '
+                          << d.json << '\n';
+        }
+    };
+
     // t = 0: the board loads with the port closed, then the port opens.
     std::uint64_t tick = 0;
     port.setOpen(false);
     session.load();
-    if (board) *board << boardJson(tick, 0, session.board(), beeper.count);
+    if (board) *board << boardJson(tick, 0, session.board(), beeper.count, session.view());
+    retain();
     port.setOpen(true);
+    session.portChanged(PortState::Open);
 
     ReplayStats stats;
     const std::int64_t end = std::min(line.end, kMaxTimelineMs);
@@ -142,7 +158,11 @@ ReplayStats runTimeline(TimedInput& port, const Timeline& line, const ReplayOpti
             const std::uint64_t before = beeper.count;
             session.decoderTick();
             ++tick;
-            if (board) *board << boardJson(tick, t, session.board(), beeper.count - before);
+            if (board) {
+                *board << boardJson(tick, t, session.board(), beeper.count - before,
+                                    session.view());
+            }
+            retain();
             if (line.afterTick) line.afterTick(t, session.monitor());
         }
     }

@@ -24,6 +24,10 @@ struct ReplayOptions {
     bool activity = false;
     std::optional<std::string> namesPath;  // read only, never written
     std::optional<std::int64_t> untilMs;   // 0 to kMaxTimelineMs
+    std::ostream* events = nullptr;        // one JSON line per unit or bus event
+    // "unit/N JSON" or "bus JSON" per retained document whose meaning changed,
+    // as MQTT publishes them.
+    std::ostream* retained = nullptr;
 };
 
 struct ReplayStats {

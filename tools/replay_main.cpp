@@ -14,7 +14,8 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: linewarden-replay CAPTURE [--software-version TEXT] [--log FILE] [--raw] [--noise]\n"
-    "                         [--activity] [--names FILE] [--board FILE] [--until MS]\n"
+    "                         [--activity] [--names FILE] [--board FILE] [--events FILE]\n"
+    "                         [--retained FILE] [--until MS]\n"
     "\n"
     "Runs a bus capture through the monitor on a virtual timeline, as fast as it can.\n"
     "  --software-version TEXT  the software version choice (default: the capture's, else "
@@ -23,6 +24,9 @@ constexpr std::string_view kUsage =
     "  --raw --noise --activity switch on raw blocks, noise records, unit activity\n"
     "  --names FILE             unit names file to read (never written)\n"
     "  --board FILE             one JSON line per decoder tick ('-' for standard output)\n"
+    "  --events FILE            one JSON line per unit or bus event ('-' for standard output)\n"
+    "  --retained FILE          a line 'unit/N JSON' or 'bus JSON' whenever a unit's or the\n"
+    "                           bus's meaning changes, as MQTT retains them\n"
     "  --until MS               stop after the decoder tick at MS (rounded up to 800;\n"
     "                           at most 8640000000, 100 days, as for capture offsets)\n"
     "Exit status: 0 done, 1 records could not be written, 2 bad arguments or capture.\n";
@@ -38,6 +42,8 @@ int main(int argc, char** argv) {
     lw::ReplayOptions opt;
     std::string capturePath;
     std::string boardPath;
+    std::string eventsPath;
+    std::string retainedPath;
     bool haveCapture = false;
 
     while (args.next()) {
@@ -65,6 +71,12 @@ int main(int argc, char** argv) {
             opt.namesPath = v;
         } else if (a == "--board") {
             if (!value(boardPath) || boardPath.empty()) return usageError("--board needs a file");
+        } else if (a == "--events") {
+            if (!value(eventsPath) || eventsPath.empty()) return usageError("--events needs a file");
+        } else if (a == "--retained") {
+            if (!value(retainedPath) || retainedPath.empty()) {
+                return usageError("--retained needs a file");
+            }
         } else if (a == "--until") {
             if (!value(v) || v.empty() || v.find_first_not_of("0123456789") != std::string::npos) {
                 return usageError("--until needs a number of milliseconds");
@@ -113,6 +125,18 @@ int main(int argc, char** argv) {
         board = &boardFile;
     }
 
+    std::ofstream eventsFile;
+    std::ofstream retainedFile;
+    // '-' is standard output; a file is made afresh.
+    auto openOut = [](const std::string& path, std::ofstream& file) -> std::ostream* {
+        if (path == "-") return &std::cout;
+        file.open(path, std::ios::binary | std::ios::trunc);
+        if (!file) std::cerr << "linewarden-replay: cannot write " << path << "\n";
+        return file ? &file : nullptr;
+    };
+    if (!eventsPath.empty() && !(opt.events = openOut(eventsPath, eventsFile))) return 1;
+    if (!retainedPath.empty() && !(opt.retained = openOut(retainedPath, retainedFile))) return 1;
+
     lw::FileLogSink sink;
     const lw::ReplayStats stats =
         lw::runReplay(capture, opt, sink, board, [](const lw::LogFailure& f) {
@@ -128,6 +152,10 @@ int main(int argc, char** argv) {
     if (board) board->flush();
     if (board && !*board) {
         std::cerr << "linewarden-replay: writing the board output failed\n";
+        return 1;
+    }
+    if ((opt.events && !opt.events->flush()) || (opt.retained && !opt.retained->flush())) {
+        std::cerr << "linewarden-replay: writing the events failed\n";
         return 1;
     }
     if (stats.recordsDropped > 0) {

@@ -6,28 +6,11 @@
 
 namespace lw::mqtt {
 
-std::vector<RetainedUpdate> RetainedSlots::changes(const UnitBoard& board, std::string_view port,
-                                                   std::chrono::milliseconds now) {
+std::vector<RetainedUpdate> RetainedSlots::changes(const BoardView& view) {
     std::vector<RetainedUpdate> out;
-    for (int i = 0; i < kSlots; ++i) {
-        const UnitSlot& s = board.slots[static_cast<std::size_t>(i)];
-        Sent& sent = m_units[static_cast<std::size_t>(i)];
-        const std::string panel = s.panel.text();
-        const std::string lamp = s.lamp.text();
-        const bool others = s.name != sent.name || s.status != sent.status || panel != sent.panel ||
-                            lamp != sent.lamp;
-        const bool clock = s.clock != sent.clock;
-        const bool due = !s.clockrunning || now - sent.at >= kClockInterval;
-        if (!m_first && !others && !(clock && due)) continue;
-        sent = Sent{s.name, s.status, s.clock, panel, lamp, now};
-        out.push_back({i, unitPayload(s)});
+    for (RetainedDoc& d : m_meaning.update(view)) {
+        out.push_back({d.unit == 0 ? kBusSlot : d.unit - 1, std::move(d.json)});
     }
-    std::string bus = busPayload(board, port);
-    if (m_first || bus != m_bus) {
-        m_bus = bus;
-        out.push_back({kBusSlot, std::move(bus)});
-    }
-    m_first = false;
     return out;
 }
 
@@ -75,6 +58,12 @@ bool Outbox::putRecord(std::string record) {
     return std::exchange(m_turnPending, true) == false;
 }
 
+bool Outbox::putEvent(std::string event) {
+    std::lock_guard lock(m_mutex);
+    m_events.push(std::move(event));
+    return std::exchange(m_turnPending, true) == false;
+}
+
 bool Outbox::claimTurn() {
     std::lock_guard lock(m_mutex);
     return std::exchange(m_turnPending, true) == false;
@@ -93,6 +82,8 @@ Outbox::Batch Outbox::take(bool retained, std::size_t records) {
         m_changed.reset();
     }
     while (b.records.size() < records && !m_records.empty()) b.records.push_back(m_records.pop());
+    // Events are few: all of them go whenever the link is up.
+    while (retained && !m_events.empty()) b.events.push_back(m_events.pop());
     b.dropped = m_records.dropped();
     b.caughtUp = m_records.empty();
     return b;
@@ -101,6 +92,11 @@ Outbox::Batch Outbox::take(bool retained, std::size_t records) {
 void Outbox::putBack(std::vector<std::string>& records) {
     std::lock_guard lock(m_mutex);
     m_records.putBack(records);
+}
+
+void Outbox::putBackEvents(std::vector<std::string>& events) {
+    std::lock_guard lock(m_mutex);
+    m_events.putBack(events);
 }
 
 void Outbox::resendRetained() {

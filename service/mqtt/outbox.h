@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/contractjson.h"
 #include "core/unitboard.h"
 #include "service/mqtt/topics.h"
 
@@ -18,10 +19,10 @@
 // from the monitoring thread to the publisher's under one short lock.
 namespace lw::mqtt {
 
-// A running show clock alone republishes its unit at most this often.
-inline constexpr std::chrono::milliseconds kClockInterval{10'000};
 // Records kept for the broker while it is away; the oldest go first.
 inline constexpr std::size_t kRecordQueueCapacity = 10'000;
+// Events kept likewise: a night's worth of starts, ends and failures.
+inline constexpr std::size_t kEventQueueCapacity = 1'000;
 
 // One retained topic to publish: its slot and payload.
 struct RetainedUpdate {
@@ -30,22 +31,14 @@ struct RetainedUpdate {
 };
 
 // Decides, after each look at the board, which retained slots change: a unit
-// when any field but its clock changes, or when its running clock has moved and
-// kClockInterval has passed since it last went out; the bus when it changes.
-// The first look publishes everything.
+// or the bus when its meaning does (MeaningTracker), never for a lamp's flash
+// or a clock's second. The first look publishes everything.
 class RetainedSlots {
 public:
-    std::vector<RetainedUpdate> changes(const UnitBoard& board, std::string_view port,
-                                        std::chrono::milliseconds now);
+    std::vector<RetainedUpdate> changes(const BoardView& view);
 
 private:
-    struct Sent {
-        std::string name, status, clock, panel, lamp;
-        std::chrono::milliseconds at{0};
-    };
-    bool m_first = true;
-    std::array<Sent, kSlots> m_units;
-    std::string m_bus;
+    MeaningTracker m_meaning;
 };
 
 // Records waiting for the broker, bounded: a record that finds the queue full
@@ -86,11 +79,13 @@ public:
     // Monitoring thread.
     bool putRetained(std::vector<RetainedUpdate> updates);
     bool putRecord(std::string record);
+    bool putEvent(std::string event);
 
     // Publisher's thread.
     struct Batch {
         std::vector<RetainedUpdate> retained;  // the latest of each slot that changed
         std::vector<std::string> records;      // oldest first
+        std::vector<std::string> events;       // oldest first, all that wait
         std::uint64_t dropped = 0;             // records dropped so far, in all
         bool caughtUp = false;                 // the queue is empty after this take
     };
@@ -98,6 +93,7 @@ public:
     // `retained` false only the counts.
     Batch take(bool retained, std::size_t records);
     void putBack(std::vector<std::string>& records);
+    void putBackEvents(std::vector<std::string>& events);
     // True when no turn of the publisher's thread is pending yet: the caller
     // then posts one. The next take() ends the turn.
     bool claimTurn();
@@ -112,6 +108,7 @@ public:
 private:
     mutable std::mutex m_mutex;
     RecordQueue m_records;
+    RecordQueue m_events{kEventQueueCapacity};
     std::array<std::string, kRetainedSlots> m_latest;
     std::bitset<kRetainedSlots> m_changed;
     bool m_turnPending = false;

@@ -1,16 +1,12 @@
 #include "service/mqtt/payloads.h"
 
-#include "core/boardjson.h"
-#include "core/unitboard.h"
+#include "core/contractjson.h"
 
 namespace lw::mqtt {
 
-std::string unitPayload(const UnitSlot& slot) { return unitJson(slot); }
-
-std::string busPayload(const UnitBoard& board, std::string_view port) {
-    return std::string("{\"remote\":") + (board.remoteLit() ? "true" : "false") +
-           ",\"noise\":" + (board.noiseLit() ? "true" : "false") + ",\"port\":\"" +
-           jsonEscape(port) + "\"}";
+std::optional<std::string> eventPayload(const BoardEvent& event) {
+    if (event.kind == EventKind::LogFailed) return std::nullopt;
+    return eventJson(event);
 }
 
 }  // namespace lw::mqtt

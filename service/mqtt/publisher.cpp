@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "service/mqtt/payloads.h"
 #include "service/mqtt/sender.h"
 
 namespace lw::mqtt {
@@ -67,20 +68,25 @@ void Publisher::stop(std::chrono::milliseconds grace) {
     QCoreApplication::sendPostedEvents(&m_home);
 }
 
-void Publisher::board(const UnitBoard& board, std::string_view port) {
+void Publisher::publishBoard(const BoardView& view) {
     if (!m_sender) return;
-    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
-    std::vector<RetainedUpdate> changes = m_retained.changes(board, port, now);
+    std::vector<RetainedUpdate> changes = m_retained.changes(view);
     if (!changes.empty() && m_outbox->putRetained(std::move(changes))) giveTurn();
 }
 
-void Publisher::record(std::string_view text) {
+void Publisher::publishEvent(const BoardEvent& event) {
+    if (!m_sender) return;
+    if (auto payload = eventPayload(event); payload && m_outbox->putEvent(std::move(*payload))) {
+        giveTurn();
+    }
+}
+
+void Publisher::publishRecord(std::string_view text) {
     if (m_sender && m_outbox->putRecord(std::string(text))) giveTurn();
 }
 
 void Publisher::giveTurn() {
-    QMetaObject::invokeMethod(m_sender, &Sender::send, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_sender, &Sender::sendWaiting, Qt::QueuedConnection);
 }
 
 }  // namespace lw::mqtt

@@ -16,7 +16,8 @@
 class QThread;
 
 namespace lw {
-struct UnitBoard;
+struct BoardEvent;
+struct BoardView;
 }
 
 namespace lw::mqtt {
@@ -63,11 +64,13 @@ public:
     // meanwhile are told before it returns.
     void stop(std::chrono::milliseconds grace = std::chrono::milliseconds{2000});
 
-    // From the monitoring thread, after each tick: the board as it stands and
-    // the bus port's state ("open", "lost", "closed").
-    void board(const UnitBoard& board, std::string_view port);
+    // From the monitoring thread, after each tick: the board as the contract
+    // tells it; only what changed its meaning goes out.
+    void publishBoard(const BoardView& view);
+    // From the monitoring thread: one unit or bus event, as it happened.
+    void publishEvent(const BoardEvent& event);
     // From the monitoring thread: one record exactly as the log got it.
-    void record(std::string_view text);
+    void publishRecord(std::string_view text);
 
     Stats stats() const { return m_outbox->stats(); }
 

@@ -24,11 +24,11 @@ Result<std::unique_ptr<Sender>> Sender::create(const Settings& settings,
     ls.cafile = settings.cafile;
     ls.will = LinkSettings::Will{self->m_topics.online(), std::string(kOffline), true};
     LinkEvents events;
-    events.connected = [self] { self->connected(); };
-    events.lost = [self](const std::string& why) { self->lost(why); };
-    events.unreachable = [self](const std::string& why) { self->unreachable(why); };
-    events.acknowledged = [self](int mid) { self->acknowledged(mid); };
-    events.closed = [self] { self->closed(); };
+    events.connected = [self] { self->onConnected(); };
+    events.lost = [self](const std::string& why) { self->onLost(why); };
+    events.unreachable = [self](const std::string& why) { self->onUnreachable(why); };
+    events.acknowledged = [self](int mid) { self->onAcknowledged(mid); };
+    events.closed = [self] { self->onClosed(); };
     auto link = Link::create(std::move(ls), std::move(events));
     if (!link.ok) return R::failure(link.error);
     self->m_link = link.value.release();
@@ -49,7 +49,7 @@ Sender::Sender(const Settings& settings, std::shared_ptr<Outbox> outbox, Tell te
 
 void Sender::open() { m_link->open(); }
 
-void Sender::send() {
+void Sender::sendWaiting() {
     const bool up = m_link->isConnected() && m_phase != Phase::Leaving;
     const std::size_t room = m_recordWindow - std::min(m_recordWindow, m_recordMids.size());
     Outbox::Batch b = m_outbox->take(up, up ? room : 0);
@@ -58,6 +58,21 @@ void Sender::send() {
 
     for (const RetainedUpdate& r : b.retained)
         m_link->publish(m_topics.slot(r.slot), r.payload, true);
+    // Events QoS 1, not retained: the library keeps what it took across a
+    // reconnect; what it did not take waits here for the next turn.
+    std::size_t events = 0;
+    while (events < b.events.size()) {
+        const Link::Handed h = m_link->publish(m_topics.event(), b.events[events++], false);
+        if (h.how == Link::Handed::How::Refused) {
+            m_tell("MQTT: an event could not be published (" + h.why + ")");
+            break;
+        }
+        if (h.how == Link::Handed::How::Kept) break;
+    }
+    if (events < b.events.size()) {
+        b.events.erase(b.events.begin(), b.events.begin() + static_cast<std::ptrdiff_t>(events));
+        m_outbox->putBackEvents(b.events);
+    }
     std::size_t handed = 0;
     while (handed < b.records.size()) {
         const Link::Handed h = m_link->publish(m_topics.record(), b.records[handed++], false);
@@ -84,18 +99,18 @@ void Sender::stop(std::chrono::milliseconds grace) {
     }
     m_phase = Phase::Delivering;
     m_grace->start(grace);
-    send();
+    sendWaiting();
 }
 
-void Sender::connected() {
+void Sender::onConnected() {
     m_outbox->setConnected(true);
     m_tell("MQTT: connected to the broker " + where(m_broker));
     m_link->publish(m_topics.online(), kOnline, true);
     m_outbox->resendRetained();
-    send();
+    sendWaiting();
 }
 
-void Sender::lost(const std::string& why) {
+void Sender::onLost(const std::string& why) {
     m_outbox->setConnected(false);
     m_tell("MQTT: lost the broker " + where(m_broker) + " (" + why +
            "); records are kept until it is back");
@@ -105,15 +120,16 @@ void Sender::lost(const std::string& why) {
     }
 }
 
-void Sender::unreachable(const std::string& why) {
+void Sender::onUnreachable(const std::string& why) {
     m_tell("MQTT: cannot connect to the broker " + where(m_broker) + " (" + why +
            "); retrying with back-off up to " + std::to_string(kLongestRetry.count() / 1000) +
            " s");
 }
 
-void Sender::acknowledged(int mid) {
+void Sender::onAcknowledged(int mid) {
     if (m_recordMids.erase(mid) != 0) m_outbox->countDelivered();
-    if (m_outbox->claimTurn()) QMetaObject::invokeMethod(this, &Sender::send, Qt::QueuedConnection);
+    if (m_outbox->claimTurn())
+        QMetaObject::invokeMethod(this, &Sender::sendWaiting, Qt::QueuedConnection);
 }
 
 // Every record has its acknowledgement: the clean goodbye need not wait.
@@ -132,7 +148,7 @@ void Sender::sayGoodbye() {
     m_link->close();
 }
 
-void Sender::closed() {
+void Sender::onClosed() {
     m_outbox->setConnected(false);
     std::size_t left = m_outbox->recordsWaiting();
     // Handed over before a clean DISCONNECT, a record is on its way.

@@ -35,7 +35,7 @@ public:
 
     void open();
     // A turn: hand over what waits, as far as the link takes it.
-    void send();
+    void sendWaiting();
     // Delivers what it can within `grace`, says "0" and closes; the thread's
     // event loop ends once the link has closed.
     void stop(std::chrono::milliseconds grace);
@@ -50,11 +50,11 @@ private:
         Abandoning,  // stopping without the broker: what is in flight is lost
     };
 
-    void connected();
-    void lost(const std::string& why);
-    void unreachable(const std::string& why);
-    void acknowledged(int mid);
-    void closed();
+    void onConnected();
+    void onLost(const std::string& why);
+    void onUnreachable(const std::string& why);
+    void onAcknowledged(int mid);
+    void onClosed();
     void leaveIfDelivered();
     void sayGoodbye();
     void tellDrops(std::uint64_t dropped, bool caughtUp);

@@ -6,7 +6,8 @@ Topics::Topics(std::string_view prefix, std::string_view site)
     : m_base(std::string(prefix) + "/" + std::string(site) + "/"),
       m_online(m_base + "online"),
       m_bus(m_base + "bus"),
-      m_record(m_base + "record") {}
+      m_record(m_base + "record"),
+      m_event(m_base + "event") {}
 
 std::string Topics::unit(int n) const { return m_base + "unit/" + std::to_string(n); }
 

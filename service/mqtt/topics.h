@@ -22,6 +22,7 @@ public:
     const std::string& online() const { return m_online; }
     const std::string& bus() const { return m_bus; }
     const std::string& record() const { return m_record; }
+    const std::string& event() const { return m_event; }
     std::string unit(int n) const;  // n = 1..16
     // The topic of a retained slot (0..15 units, kBusSlot the bus).
     std::string slot(int slot) const { return slot == kBusSlot ? m_bus : unit(slot + 1); }
@@ -31,6 +32,7 @@ private:
     std::string m_online;
     std::string m_bus;
     std::string m_record;
+    std::string m_event;
 };
 
 // Empty when `prefix` and `site` make valid topics, else why not. A prefix may

@@ -47,22 +47,29 @@ WebBoard::WebBoard(MonitorService& service, const ServiceOptions& options, Tell 
       m_tell(std::move(tell)),
       m_source(std::make_unique<Source>(service)) {
     m_pushedSeq = m_service.records().lastSeq();
+    m_pushedEventSeq = m_service.events().lastSeq();
+    m_siteJson = '"' + jsonEscape(m_options.site) + '"';
     m_live = std::make_unique<web::LiveBoards>([this](bool first) {
         const RecordRing& records = m_service.records();
+        const std::size_t n = web::LiveBoards::kRecordsOnPage;
         if (first) {
             const std::uint64_t last = records.lastSeq();
-            const std::size_t n = web::LiveBoards::kRecordsOnPage;
             return liveBoardJson(m_service.boardJson(),
-                                 records.jsonAfter(last > n ? last - n : 0, n), true);
+                                 records.jsonAfter(last > n ? last - n : 0, n),
+                                 m_service.events().jsonAfter(0, n), m_siteJson, true);
         }
         // The page shows only the latest few; a noise flood must not make every push huge.
         std::string message = liveBoardJson(
-            m_service.boardJson(), records.jsonAfter(m_pushedSeq, web::LiveBoards::kRecordsOnPage),
-            false);
+            m_service.boardJson(), records.jsonAfter(m_pushedSeq, n),
+            m_service.events().jsonAfter(m_pushedEventSeq, n), m_siteJson, false);
         m_pushedSeq = records.lastSeq();
+        m_pushedEventSeq = m_service.events().lastSeq();
         return message;
     });
     connect(&m_service, &MonitorService::ticked, m_live.get(), &web::LiveBoards::push);
+    // A lost or returning port is news at once, not at the next tick.
+    connect(&m_service, &MonitorService::portStateChanged, m_live.get(),
+            [this] { m_live->push(); });
 }
 
 WebBoard::~WebBoard() = default;

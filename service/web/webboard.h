@@ -41,6 +41,8 @@ private:
     std::unique_ptr<lw::web::LiveBoards> m_live;
     std::unique_ptr<lw::web::Server> m_server;
     std::uint64_t m_pushedSeq = 0;
+    std::uint64_t m_pushedEventSeq = 0;
+    std::string m_siteJson;  // the booth's name as a JSON string
 };
 
 }  // namespace lw::service
