@@ -1,9 +1,13 @@
 #include "hub/hubweb.h"
 
 #include <QDateTime>
+#include <QDate>
 #include <QFile>
+#include <QTime>
 
+#include "core/activitylog.h"
 #include "core/jsonreader.h"
+#include "core/nightreport.h"
 #include "core/textutil.h"
 #include "net/web/accessrule.h"
 #include "net/web/answer.h"
@@ -196,7 +200,35 @@ web::Answer HubWeb::answer(const web::Request& request) const {
         if (!from || !to) return web::textAnswer(400, "from and to are times");
         return web::jsonAnswer(h->historyJson(site, *from, *to, kMaxRowsAnswered));
     }
+    constexpr std::string_view kReport = "/report";
+    if (path.rfind("/site/", 0) == 0 && path.size() > 6 + kReport.size() &&
+        path.compare(path.size() - kReport.size(), kReport.size(), kReport) == 0) {
+        if (!h) return web::textAnswer(404, "No history kept (--db)");
+        const auto name = percentDecoded(path.substr(6, path.size() - 6 - kReport.size()));
+        if (!name || !table.find(*name)) return web::textAnswer(404, "No such site");
+        return nightReport(*name, web::queryValue(request.query, "night"));
+    }
     return web::textAnswer(404, "Not found");
+}
+
+web::Answer HubWeb::nightReport(const std::string& site, const std::string& night) const {
+    // The night of DATE runs from its noon to the next noon, in the booth's
+    // own record times; the hub's receipt times only narrow the search.
+    const QDate date = QDate::fromString(QString::fromStdString(night), Qt::ISODate);
+    const auto day = parseReportTime(night);
+    if (!date.isValid() || !day || night.size() != 10)
+        return web::textAnswer(400, "night is a date, YYYY-MM-DD");
+    const qint64 noon = QDateTime(date, QTime(12, 0)).toMSecsSinceEpoch();
+    constexpr qint64 kDayMs = 24LL * 3600 * 1000;
+    const std::string records = m_hub.history()->recordsText(site, noon - kDayMs, noon + 2 * kDayMs);
+    NightModel model(NightWindow{*day + kNoon, *day + kNoon + kDay});
+    ActivityLogReader reader([&](const LogRecord& r) { model.add(r); });
+    reader.begin("history of " + site);
+    reader.feed(records);
+    reader.end();
+    const NightFacts facts = model.finish();
+    const std::string title = site + " — night of " + night;
+    return web::pageAnswer(renderHtml(ReportInput{facts, reader.stats(), title}));
 }
 
 }  // namespace lw::hub

@@ -21,7 +21,8 @@ namespace lw::hub {
 
 // The hub's page and API on the shared web edge (net/web): GET / (the
 // chain's page), /api/sites, /api/site/SITE, /api/events?site=&after=,
-// /api/history?site=&from=&to= and the WebSocket /ws, which gets every site
+// /api/history?site=&from=&to=, /site/SITE/report?night=DATE (the night
+// report from the stored records) and the WebSocket /ws, which gets every site
 // once and then only the sites that changed (with the counts every second,
 // so a page knows it is live).
 class HubWeb final : public QObject {
@@ -42,6 +43,7 @@ public:
     web::Answer answer(const web::Request& request) const;
 
 private:
+    web::Answer nightReport(const std::string& site, const std::string& night) const;
     std::string message(bool first);
     std::string header() const;
     void pushTick();

@@ -2,6 +2,7 @@
 // SQLite file and the page in headless Chromium. Killed and started again
 // while a booth publishes, it loses no event; junk is counted and bounded;
 // a history that cannot be written is told once and counted.
+#include <QDate>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -169,6 +170,16 @@ private Q_SLOTS:
         const std::multiset<int> seqs = storedSeqs(http, "b1");
         QCOMPARE(static_cast<int>(seqs.size()), kEvents);  // none twice
         for (int i = 1; i <= kEvents; ++i) QVERIFY2(seqs.count(i) == 1, qPrintable(QString::number(i)));
+        // The booth's records make its night report, from the history.
+        const QDate today = QDate::currentDate();
+        booth.send(QStringLiteral("linewarden/b1/record"),
+                   QStringLiteral("KX-40 #2 !!!!!*   FAILED BECAUSE OF PRESENCE   *!!!!! 0:00:08 INTO "
+                                  "THE SHOW, AT 11:58:02 PM  ON THE %1/%2/%3\r\n%4\r\n")
+                       .arg(today.month()).arg(today.day()).arg(today.year())
+                       .arg(QString(56, QLatin1Char('_'))));
+        const QString report = QStringLiteral("/site/b1/report?night=") + today.toString(Qt::ISODate);
+        QVERIFY(waitUntil([&] { return httpGet(http, report).contains("PRESENCE 1"); }, 5000));
+        QVERIFY(httpGet(http, QStringLiteral("/site/b1/report?night=tomorrow")).startsWith("night is a date"));
         QCOMPARE(again.stop(), 0);
         QVERIFY(again.journal().contains(QStringLiteral("stopped")));
     }
