@@ -252,6 +252,31 @@ private Q_SLOTS:
                     .startsWith(QStringLiteral("NOT LIVE")));
     }
 
+    void sitesOnARegionalBrokerReachTheHubThroughABridge() {
+        // The region's broker forwards linewarden/# to the central one, where the hub is.
+        const QString bridge = QStringLiteral(
+            "connection central\naddress 127.0.0.1:%1\ntopic linewarden/# out 1\n"
+            "cleansession false\nclientid region-north\n").arg(m_broker->port());
+        Broker region(m_dir.filePath(QStringLiteral("region")), BrokerOptions{.extra = bridge});
+        QVERIFY2(region.start(), qPrintable(region.error()));
+        const int http = freeLoopbackPort();
+        HubRun hub;
+        QVERIFY2(hub.start({"--mqtt", QStringLiteral("127.0.0.1:%1").arg(m_broker->port()), "--http",
+                            QStringLiteral("127.0.0.1:%1").arg(http), "--mqtt-client-id", "central-hub",
+                            "--db", m_dir.filePath(QStringLiteral("central.db"))}),
+                 qPrintable(hub.journal()));
+        Booth booth;
+        QVERIFY(booth.open(region.port(), "booth-north-7"));
+        QVERIFY(waitUntil([&] { return region.log().contains(QStringLiteral("region-north")); }, 5000));
+        booth.send(QStringLiteral("linewarden/north-7/online"), QStringLiteral("1"), true);
+        booth.send(QStringLiteral("linewarden/north-7/event"), eventJson(1));
+        QVERIFY2(waitUntil([&] { return httpGet(http, QStringLiteral("/api/site/north-7"))
+                                            .contains("\"online\":true"); }, 10000),
+                 qPrintable(region.log().right(1500)));
+        QVERIFY(waitUntil([&] { return storedSeqs(http, "north-7").size() == 1; }, 5000));
+        QCOMPARE(hub.stop(), 0);
+    }
+
     void aHistoryThatCannotBeWrittenIsToldOnceAndCounted() {
         QStringList told;
         lw::hub::History history([&](const std::string& s) { told << QString::fromStdString(s); });
