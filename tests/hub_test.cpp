@@ -19,6 +19,7 @@
 #include "net/mqtt/link.h"
 #include "support/browser.h"
 #include "support/mosquittobroker.h"
+#include "support/schemacheck.h"
 
 using namespace lwtest;
 
@@ -218,6 +219,12 @@ private Q_SLOTS:
         QCOMPARE(sites[0].toObject().value(QStringLiteral("invalid")).toInt(), 3);
         QCOMPARE(sites[1].toObject().value(QStringLiteral("worst")).toString(), QStringLiteral("offline"));
         QVERIFY(sites[1].toObject().value(QStringLiteral("marks")).isNull());
+        const QByteArray answers = httpGet(http, QStringLiteral("/api/sites")) + '\n';
+        QCOMPARE(lwtest::schemaErrors(QStringLiteral("sites"), answers), QString());
+        QCOMPARE(lwtest::schemaErrors(QStringLiteral("site"),
+                                      httpGet(http, QStringLiteral("/api/site/failing")) + '\n' +
+                                          httpGet(http, QStringLiteral("/api/site/gone")) + '\n'),
+                 QString());
         QVERIFY(hub.journal().contains(QStringLiteral("site table full at 40")));
         QCOMPARE(hub.journal().count(QStringLiteral("site table full")), 1);
 
