@@ -33,6 +33,11 @@ while :; do
 done
 echo "start-up: $SITES sites, $2 retained messages in $(( ($(date +%s%N) - start) / 1000000 )) ms"
 
+dbsize() { du -k "$WORK"/hub.db* | awk '{s += $1} END {print s}'; }
+sleep 2
+before=$(dbsize)
+echo "history: $before KiB after the start-up"
+
 # A night's event rate for SECONDS_STEADY: CPU from /proc, RSS at the end.
 "$BUILD/bench/hub_load" --mqtt "127.0.0.1:$BROKER" --sites "$SITES" --seconds "$SECONDS_STEADY" \
   > "$WORK/load.log" & echo $! > "$WORK/load.pid"
@@ -45,7 +50,10 @@ echo "steady: $(python3 -c "print(f'{($ticks1 - $ticks0) / $hz / ($SECONDS_STEAD
      "RSS $(awk '/VmRSS/ {printf "%.1f", $2 / 1024}' /proc/$HUB/status) MiB"
 wait "$(cat "$WORK/load.pid")" || true
 tail -1 "$WORK/load.log"
-echo "history: $(du -k "$WORK"/hub.db* | awk '{s += $1} END {print s}') KiB after the load"
+sleep 2
+after=$(dbsize)
+events=$(tail -1 "$WORK/load.log" | awk '{print $1}')
+echo "history: $after KiB after the load: $(( (after - before) * 1024 / (events > 0 ? events : 1) )) bytes an event (its unit change with it)"
 
 # First paint of the page with every tile, and a failure published to shown.
 if command -v chromium > /dev/null; then

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "hub/huboptions.h"
 #include "hub/sitetable.h"
 
 namespace {
@@ -122,6 +123,52 @@ TEST_F(Fixture, ARepeatedUnitIsNoNews) {
     EXPECT_TRUE(table.take("lw", "lw/r/unit/1", unitDoc(1, "running"), at(1)).news);
     EXPECT_FALSE(table.take("lw", "lw/r/unit/1", unitDoc(1, "running"), at(2)).news);
     EXPECT_TRUE(table.take("lw", "lw/r/unit/1", unitDoc(1, "failed"), at(3)).news);
+}
+
+}  // namespace
+
+// The command line, one row per refusal with its words.
+namespace {
+
+TEST(HubOptions, OneLinePerRefusal) {
+    struct Row {
+        std::vector<std::string> args;
+        std::string error;
+    };
+    const Row rows[] = {
+        {{}, "--mqtt HOST:PORT is required"},
+        {{"--mqtt", "broker"}, "bad value for --mqtt: broker"},
+        {{"--mqtt", "broker:0"}, "bad value for --mqtt: broker:0"},
+        {{"--mqtt", "b:1", "--mqtt-prefix", "a/#"}, "bad value for --mqtt-prefix: a/#"},
+        {{"--mqtt", "b:1", "--mqtt-prefix", "a/"}, "bad value for --mqtt-prefix: a/"},
+        {{"--mqtt", "b:1", "--max-sites", "0"}, "bad value for --max-sites: 0"},
+        {{"--mqtt", "b:1", "--keep-days", "-3"}, "bad value for --keep-days: -3"},
+        {{"--mqtt", "b:1", "--http"}, "--http needs ADDR:PORT"},
+        {{"--mqtt", "b:1", "--frobnicate", "1"}, "unknown option --frobnicate"},
+        {{"--mqtt", "b:1", "stray"}, "unexpected argument stray"},
+        {{"--config", "/nonexistent/hub.conf"}, "cannot read the config file /nonexistent/hub.conf"},
+    };
+    for (const Row& r : rows) {
+        const auto o = readHubOptions(r.args);
+        EXPECT_FALSE(o.ok);
+        EXPECT_EQ(o.error, r.error);
+    }
+    const auto o = readHubOptions({"--mqtt", "[::1]:1884", "--http", "127.0.0.1:0", "--max-sites",
+                                   "7", "--db", "h.db"});
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(o.value.mqttHost, "::1");
+    EXPECT_EQ(o.value.mqttPort, 1884);
+    EXPECT_TRUE(o.value.http);
+    EXPECT_EQ(o.value.httpPort, 0);
+    EXPECT_EQ(o.value.maxSites, 7u);
+    EXPECT_EQ(o.value.keepDays, 400);
+
+    // The shipped configuration reads, and the line wins over it.
+    const auto conf = readHubOptions({"--config", LW_SOURCE_DIR "/packaging/hub.conf", "--keep-days", "9"});
+    ASSERT_TRUE(conf.ok) << conf.error;
+    EXPECT_EQ(conf.value.db, "/var/lib/linewarden/hub.db");
+    EXPECT_EQ(conf.value.httpPort, 8490);
+    EXPECT_EQ(conf.value.keepDays, 9);
 }
 
 }  // namespace
