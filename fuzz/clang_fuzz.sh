@@ -14,7 +14,7 @@ if [ -z "$cxx" ]; then
 fi
 
 cmake -S "$src" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DLINEWARDEN_CORE_ONLY=OFF -DLINEWARDEN_FUZZ=ON -DLINEWARDEN_TESTS=OFF -DLINEWARDEN_BENCH=OFF \
+  -DLINEWARDEN_CORE_ONLY=ON -DLINEWARDEN_FUZZ=ON -DLINEWARDEN_TESTS=OFF -DLINEWARDEN_BENCH=OFF \
   -DLINEWARDEN_FUZZ_SECONDS="$seconds" >"$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; exit 1; }
 cmake --build "$build" -j2 --target fuzz_all

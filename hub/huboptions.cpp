@@ -71,6 +71,10 @@ const std::vector<Option>& options() {
          }},
         {"http-token", "F", "require the token this file holds",
          [](HubOptions& o, const std::string& v) { return o.httpToken = v, !v.empty(); }},
+        {"https-cert", "F", "HTTPS only, with this PEM certificate (chain)",
+         [](HubOptions& o, const std::string& v) { return o.httpsCert = v, !v.empty(); }},
+        {"https-key", "F", "and this PEM key",
+         [](HubOptions& o, const std::string& v) { return o.httpsKey = v, !v.empty(); }},
         {"db", "FILE", "keep history in this SQLite file",
          [](HubOptions& o, const std::string& v) { return o.db = v, !v.empty(); }},
         {"keep-days", "N", "days of history kept (default 400)",
@@ -165,6 +169,8 @@ R readHubOptions(const std::vector<std::string>& args) {
         if (!opt->set(o, args[++i])) return R::failure("bad value for " + a + ": " + args[i]);
     }
     if (o.mqttHost.empty()) return R::failure("--mqtt HOST:PORT is required");
+    if (o.httpsCert.empty() != o.httpsKey.empty() || (!o.httpsCert.empty() && !o.http))
+        return R::failure("--https-cert and --https-key go together, with --http");
     return R::success(std::move(o));
 }
 

@@ -24,6 +24,8 @@ struct HubOptions {
     int httpPort = 0;  // 0: no web page
     bool http = false;
     std::string httpToken;
+    std::string httpsCert;  // both or neither: HTTPS only on the page's port
+    std::string httpsKey;
     std::string db;  // empty: no history
     int keepDays = 400;
     std::size_t maxSites = 5000;

@@ -13,12 +13,25 @@
 #include "net/web/answer.h"
 #include "net/web/liveboards.h"
 #include "net/web/server.h"
+#include "net/web/tls.h"
 
 namespace lw::hub {
 
 namespace {
 
 constexpr qint64 kMaxTokenFile = 4096;
+constexpr qint64 kMaxPemFile = 64 * 1024;
+
+// A small file's bytes, or why not.
+Result<std::string> smallFile(const std::string& path, const char* what, qint64 most) {
+    QFile f(QString::fromStdString(path));
+    if (!f.open(QIODevice::ReadOnly))
+        return Result<std::string>::failure(std::string("cannot read ") + what + " " + path);
+    const QByteArray bytes = f.read(most + 1);
+    if (bytes.size() > most)
+        return Result<std::string>::failure(std::string(what) + " " + path + " is too big");
+    return Result<std::string>::success(bytes.toStdString());
+}
 
 std::string trimmed(std::string s) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -95,8 +108,18 @@ Result<> HubWeb::listen() {
     if (address.isNull()) return Result<>::failure("--http needs an IP address: " + o.httpAddress);
     QString host = address.toString();
     if (address.protocol() == QAbstractSocket::IPv6Protocol) host = '[' + host + ']';
-    m_rule = std::make_unique<web::AccessRule>(token, host.toStdString());
+    const bool secure = !o.httpsCert.empty();
+    m_rule = std::make_unique<web::AccessRule>(token, host.toStdString(), secure);
     m_server = std::make_unique<web::Server>([this](const web::Request& r) { return answer(r); });
+    if (secure) {
+        const auto cert = smallFile(o.httpsCert, "the certificate file", kMaxPemFile);
+        if (!cert.ok) return Result<>::failure(cert.error);
+        const auto key = smallFile(o.httpsKey, "the key file", kMaxPemFile);
+        if (!key.ok) return Result<>::failure(key.error);
+        const auto tls = web::serverTls(cert.value, key.value, o.httpsCert, o.httpsKey);
+        if (!tls.ok) return Result<>::failure(tls.error);
+        m_server->useTls(tls.value);
+    }
     connect(m_server.get(), &web::Server::webSocketRequested, m_live.get(), &web::LiveBoards::take);
     if (!m_server->listen(address, static_cast<quint16>(o.httpPort))) {
         return Result<>::failure("cannot listen on " + o.httpAddress + ":" +
@@ -104,7 +127,7 @@ Result<> HubWeb::listen() {
                                  m_server->errorString().toStdString());
     }
     m_push.start();
-    m_tell("page on http://" + host.toStdString() + ":" + std::to_string(port()) + "/" +
+    m_tell(std::string("page on ") + (secure ? "https://" : "http://") + host.toStdString() + ":" + std::to_string(port()) + "/" +
            (token.empty() ? "" : " (token required)"));
     return {};
 }

@@ -52,8 +52,10 @@ private:
     Tell m_tell;
     std::string m_page;
     std::unique_ptr<web::AccessRule> m_rule;
-    std::unique_ptr<web::LiveBoards> m_live;
+    // The server owns the sockets, the live boards the WebSockets on some of
+    // them: the WebSockets go first.
     std::unique_ptr<web::Server> m_server;
+    std::unique_ptr<web::LiveBoards> m_live;
     std::set<std::string> m_dirty;  // sites changed since the last push
     QTimer m_push;
     qint64 m_lastPush = 0;

@@ -47,6 +47,8 @@ Result<> checkServiceFiles(ServiceOptions& o) {
         {o.mqttCredentials, "the credentials file", kMaxSecretFile, false},
         {o.mqttCafile, "the CA file", kMaxCaFile, false},
         {o.namesPath, "the names file", kMaxNamesFile, true},
+        {o.httpsCert, "the certificate file", kMaxCaFile, false},
+        {o.httpsKey, "the key file", kMaxSecretFile * 4, false},
     };
     for (const Named& f : files) {
         if (f.path.empty() || (f.mayBeMissing && !QFileInfo::exists(QString::fromStdString(f.path))))

@@ -11,6 +11,7 @@
 #include "service/monitorservice.h"
 #include "service/mqtt/publisher.h"
 #include "service/serviceoptions.h"
+#include "service/web/newtoken.h"
 #include "service/web/webboard.h"
 #include "tools/toolsupport.h"
 
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     for (const std::string& a : args) {
         if (auto done = lw::tools::standardAnswer(a, kServiceName, kServiceUsage)) return *done;
     }
+    if (auto done = newTokenCommand(args, std::cout, std::cerr)) return *done;
     const auto parsed = readServiceOptions(args);
     if (!parsed.ok) return lw::tools::usageError(kServiceName, parsed.error, kServiceUsage);
     const ServiceOptions& options = parsed.value;

@@ -18,6 +18,7 @@ const char* const kServiceUsage =
     "usage: linewarden-monitor (--port N | --device PATH) [--software-version TEXT]\n"
     "                          [--log FILE] [--raw] [--noise] [--activity] [--names FILE]\n"
     "                          [--http ADDR:PORT] [--http-token FILE]\n"
+    "                          [--https-cert FILE --https-key FILE] [--new-token FILE]\n"
     "                          [--mqtt HOST:PORT] [--mqtt-prefix PREFIX] [--site NAME]\n"
     "                          [--mqtt-credentials FILE] [--mqtt-cafile FILE]\n"
     "                          [--config FILE]\n"
@@ -34,6 +35,10 @@ const char* const kServiceUsage =
     "  --http ADDR:PORT    serves the web board there (e.g. 127.0.0.1:8480; port 0: any)\n"
     "  --http-token FILE   a bearer token that every web request must carry; required\n"
     "                      for an address other than loopback\n"
+    "  --https-cert FILE, --https-key FILE  serve the web board over HTTPS only, with\n"
+    "                      this PEM certificate (chain) and key\n"
+    "  --new-token FILE    writes a new random token to FILE (mode 0600), prints the\n"
+    "                      address to open, and exits\n"
     "  --mqtt HOST:PORT    publishes the board and the records to that MQTT broker\n"
     "  --mqtt-prefix PREFIX  the first topic level(s) (default linewarden)\n"
     "  --site NAME         this booth's name: web page title, MQTT topic level\n"
@@ -115,6 +120,8 @@ const std::vector<OptionRow>& optionTable() {
              return Result<>{};
          }},
         {"http-token", true, text(&ServiceOptions::httpTokenFile, "http-token")},
+        {"https-cert", true, text(&ServiceOptions::httpsCert, "https-cert")},
+        {"https-key", true, text(&ServiceOptions::httpsKey, "https-key")},
         {"mqtt", true,
          [](ServiceOptions& o, const std::string& v) {
              const auto hp = splitHostPort(v);
@@ -168,6 +175,9 @@ Result<> checkTogether(const ServiceOptions& o) {
     if (o.port.has_value() == !o.device.empty()) return fail("give --port or --device");
     if (o.http && !o.http->loopback() && o.httpTokenFile.empty()) {
         return fail("--http on an address other than loopback needs --http-token FILE");
+    }
+    if (o.httpsCert.empty() != o.httpsKey.empty() || (!o.httpsCert.empty() && !o.http)) {
+        return fail("--https-cert and --https-key go together, with --http");
     }
     if (o.mqttHost.empty() &&
         (!o.mqttPrefix.empty() || !o.mqttCredentials.empty() || !o.mqttCafile.empty())) {

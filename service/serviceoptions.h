@@ -32,6 +32,8 @@ struct ServiceOptions {
     std::string namesPath;  // read only
     std::optional<HttpEndpoint> http;
     std::string httpTokenFile;
+    std::string httpsCert;  // HTTPS on the --http listener when both are set
+    std::string httpsKey;
     std::string configPath;
     // MQTT publishing, on when mqttHost is set.
     std::string mqttHost;

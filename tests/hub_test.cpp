@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -281,6 +282,27 @@ private Q_SLOTS:
                                             .contains("\"online\":true"); }, 10000),
                  qPrintable(region.log().right(1500)));
         QVERIFY(waitUntil([&] { return storedSeqs(http, "north-7").size() == 1; }, 5000));
+        QCOMPARE(hub.stop(), 0);
+    }
+
+    void overHttpsOnlyWithItsCertificate() {
+        const int http = freeLoopbackPort();
+        HubRun hub;
+        QVERIFY2(hub.start({"--mqtt", QStringLiteral("127.0.0.1:%1").arg(m_broker->port()), "--http",
+                            QStringLiteral("127.0.0.1:%1").arg(http), "--https-cert",
+                            LW_SOURCE_DIR "/tests/data/web/test-cert.pem", "--https-key",
+                            LW_SOURCE_DIR "/tests/data/web/test-key.pem"}),
+                 qPrintable(hub.journal()));
+        QVERIFY(hub.journal().contains(QStringLiteral("page on https://127.0.0.1:")));
+        QSslSocket tls;
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);  // the test's own certificate
+        tls.connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(http));
+        QVERIFY(tls.waitForEncrypted(5000));
+        tls.write("GET /api/sites HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        QByteArray answer;
+        while (tls.waitForReadyRead(3000)) answer += tls.readAll();
+        QVERIFY2(answer.startsWith("HTTP/1.1 200") && answer.contains("\"counts\""), answer.left(300));
+        QVERIFY(httpGet(http, QStringLiteral("/api/sites")).isEmpty());  // plain HTTP gets nothing
         QCOMPARE(hub.stop(), 0);
     }
 

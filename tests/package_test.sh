@@ -20,7 +20,7 @@ for f in usr/bin/linewarden usr/bin/linewarden-replay usr/bin/linewarden-sim \
          usr/lib/systemd/system/linewarden-hub.service etc/linewarden/hub.conf; do
   [ -e "$work/root/$f" ] || { echo "missing $f"; exit 1; }
 done
-dpkg-deb --info "$deb" | grep -q 'Depends:.*libqt6httpserver6'
+dpkg-deb --info "$deb" | grep -q 'Depends:.*libqt6websockets6'
 dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -q 'postinst'
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/linewarden/monitor.conf
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/linewarden/hub.conf

@@ -1,6 +1,7 @@
 // The web board's budgets against the real linewarden-monitor on loopback:
 // whatever some clients do, another gets the page and the board within a
 // second; asked-for closes are prompt; memory comes back after churn.
+#include <QSslSocket>
 #include <QtTest>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -153,6 +154,44 @@ private Q_SLOTS:
         const qint64 after = m_service.rssKiB();
         qInfo("RSS %lld KiB before, %lld KiB after a ping flood of %lld bytes", rest, after, sent);
         QVERIFY(after < rest + kRssBudgetKiB);
+    }
+
+    void httpsOnlyWhenAskedFor() {
+        const QString data = QStringLiteral(LW_SOURCE_DIR "/tests/data/web/");
+        ServiceRun tls;
+        QVERIFY(tls.start({"--device", m_tmp.filePath(QStringLiteral("no-bus")), "--http",
+                           "127.0.0.1:0", "--https-cert", data + "test-cert.pem", "--https-key",
+                           data + "test-key.pem"},
+                          QStringLiteral("web board on https://")));
+        static const QRegularExpression at(QStringLiteral("https://[^ ]*:(\\d+)/"));
+        const auto port = static_cast<quint16>(at.match(tls.journal()).captured(1).toUInt());
+        QSslSocket s;
+        s.setPeerVerifyMode(QSslSocket::VerifyNone);
+        s.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+        QVERIFY(s.waitForEncrypted(5000));
+        s.write("GET /api/board HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+        QByteArray in;
+        while (s.state() == QAbstractSocket::ConnectedState && s.waitForReadyRead(3000)) in += s.readAll();
+        QVERIFY(in.startsWith("HTTP/1.1 200"));
+        // Plain HTTP on the HTTPS port gets nothing but the end of the connection.
+        QCOMPARE(lwtest::rawHttp(port, "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n", 3000).status, 0);
+        QCOMPARE(tls.terminate(), 0);
+    }
+
+    void newTokenIsWrittenOnce() {
+        const QString file = m_tmp.filePath(QStringLiteral("token"));
+        QProcess p;
+        p.start(QStringLiteral(LW_MONITOR), {"--new-token", file, "--http", "127.0.0.1:8480"});
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray token = lwtest::readAll(file).trimmed();
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(QString::fromLatin1(token)).hasMatch());
+        QCOMPARE(QFile(file).permissions() & 0x0FFF, QFile::ReadUser | QFile::WriteUser);  // 0600: nobody else
+        QVERIFY(p.readAllStandardOutput().contains("http://127.0.0.1:8480/?token=" + token));
+        p.start(QStringLiteral(LW_MONITOR), {"--new-token", file});
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 1);  // never over an old one
+        QCOMPARE(lwtest::readAll(file).trimmed(), token);
     }
 
     void cleanupTestCase() { QCOMPARE(m_service.terminate(), 0); }

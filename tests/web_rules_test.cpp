@@ -168,3 +168,20 @@ TEST(Answer, SaysWhenTheConnectionCloses) {
     EXPECT_EQ(wire.rfind("HTTP/1.1 503 Service Unavailable\r\n", 0), 0u);
     EXPECT_NE(wire.find("\r\nConnection: close\r\n\r\nService Unavailable\n"), std::string::npos);
 }
+
+TEST(AccessRule, OriginMeetsHostOnTheSamePort) {
+    struct Row {
+        const char* origin;
+        const char* host;
+        const char* hostDefault;
+        bool same;
+    };
+    for (const Row& r : {Row{"http://localhost", "localhost:80", "80", true},
+                         Row{"https://board.example", "BOARD.example", "443", true},
+                         Row{"https://board.example", "board.example", "80", false},
+                         Row{"http://[::1]:8480", "[::1]:08480", "80", true},
+                         Row{"http://localhost:8480", "localhost:8480:1", "80", false},
+                         Row{"ws://localhost", "localhost", "80", false}}) {
+        EXPECT_EQ(sameOrigin(r.origin, r.host, r.hostDefault), r.same) << r.origin << " " << r.host;
+    }
+}

@@ -52,7 +52,7 @@ bool sameSecret(std::string_view given, std::string_view secret) {
     return diff == 0;
 }
 
-bool sameOrigin(std::string_view origin, std::string_view host) {
+bool sameOrigin(std::string_view origin, std::string_view host, std::string_view hostDefaultPort) {
     std::string_view defaultPort;
     if (origin.starts_with("http://")) {
         defaultPort = "80";
@@ -66,7 +66,7 @@ bool sameOrigin(std::string_view origin, std::string_view host) {
     Authority from, to;
     if (!splitAuthority(origin, from) || !splitAuthority(host, to)) return false;
     if (from.port.empty()) from.port = defaultPort;
-    if (to.port.empty()) to.port = "80";
+    if (to.port.empty()) to.port = hostDefaultPort;
     return from.host == to.host && from.port == to.port;
 }
 
@@ -95,7 +95,7 @@ AccessRule::Verdict AccessRule::check(const Request& request) const {
     if (!authorised(request)) return Verdict::NoToken;
     // A browser names the page's origin; other clients need not.
     const std::string_view origin = request.header("origin");
-    if (request.upgrade() && !origin.empty() && !sameOrigin(origin, request.header("host"))) {
+    if (request.upgrade() && !origin.empty() && !sameOrigin(origin, request.header("host"), m_secure ? "443" : "80")) {
         return Verdict::ForeignOrigin;
     }
     return Verdict::Allowed;

@@ -17,9 +17,10 @@ class AccessRule {
 public:
     enum class Verdict { Allowed, UnknownHost, NoToken, ForeignOrigin };
 
-    // `boundHost`: the listening address as written in a URL (127.0.0.1, [::1]).
-    AccessRule(std::string token, std::string boundHost)
-        : m_token(std::move(token)), m_boundHost(std::move(boundHost)) {}
+    // `boundHost`: the listening address as written in a URL (127.0.0.1, [::1]);
+    // `secure`: served over HTTPS, where a Host without a port means 443.
+    AccessRule(std::string token, std::string boundHost, bool secure = false)
+        : m_token(std::move(token)), m_boundHost(std::move(boundHost)), m_secure(secure) {}
 
     Verdict check(const Request& request) const;
     bool tokenRequired() const { return !m_token.empty(); }
@@ -30,6 +31,7 @@ private:
 
     std::string m_token;
     std::string m_boundHost;
+    bool m_secure;
 };
 
 // Compares in a time that depends on the lengths only, never on where the
@@ -37,7 +39,8 @@ private:
 bool sameSecret(std::string_view given, std::string_view secret);
 
 // A page at `origin` (scheme://host[:port]) talks to the same host and port
-// as the Host header names.
-bool sameOrigin(std::string_view origin, std::string_view host);
+// as the Host header names (its port `hostDefaultPort` when it has none).
+bool sameOrigin(std::string_view origin, std::string_view host,
+                std::string_view hostDefaultPort = "80");
 
 }  // namespace lw::web

@@ -1,5 +1,6 @@
 #include "net/web/server.h"
 
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <algorithm>
 #ifdef __GLIBC__
@@ -53,7 +54,7 @@ bool Server::makeRoom(const QHostAddress& peer) {
 }
 
 void Server::incomingConnection(qintptr handle) {
-    auto* socket = new QTcpSocket(this);
+    QTcpSocket* socket = m_tls ? new QSslSocket(this) : new QTcpSocket(this);
     if (!socket->setSocketDescriptor(handle)) {
         delete socket;
         return;
@@ -63,6 +64,15 @@ void Server::incomingConnection(qintptr handle) {
     if (!makeRoom(peer)) {
         socket->abort();
         return;
+    }
+    if (m_tls) {
+        auto* tls = static_cast<QSslSocket*>(socket);
+        tls->setSslConfiguration(*m_tls);
+        connect(tls, &QSslSocket::sslErrors, tls, &QAbstractSocket::abort);
+        connect(tls, &QAbstractSocket::errorOccurred, tls, [tls](QAbstractSocket::SocketError e) {
+            if (e == QAbstractSocket::SslHandshakeFailedError) tls->abort();
+        });
+        tls->startServerEncryption();
     }
     auto* connection = new Connection(socket, *this);
     m_entries.push_back(Entry{socket, connection, peer});

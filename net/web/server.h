@@ -2,9 +2,11 @@
 
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTimer>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "net/web/answer.h"
@@ -34,6 +36,10 @@ public:
 
     explicit Server(Handler handler, QObject* parent = nullptr);
     ~Server() override;
+
+    // HTTPS only from here on: a client that does not complete the TLS
+    // handshake (plain HTTP among them) is cut off.
+    void useTls(const QSslConfiguration& tls) { m_tls = tls; }
 
     Answer answer(const Request& request) const { return m_handler(request); }
     // Milliseconds since the server started, the clock of quietSince().
@@ -65,6 +71,7 @@ private:
     std::vector<Entry> m_entries;
     QElapsedTimer m_clock;
     QTimer m_trim;
+    std::optional<QSslConfiguration> m_tls;
 };
 
 }  // namespace lw::web

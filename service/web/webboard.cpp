@@ -1,12 +1,14 @@
 #include "service/web/webboard.h"
 
 #include <QFile>
+#include <QSslConfiguration>
 
 #include "core/boardjson.h"
 #include "service/filechecks.h"
 #include "net/web/liveboards.h"
 #include "service/web/router.h"
 #include "net/web/server.h"
+#include "net/web/tls.h"
 
 namespace lw::service {
 
@@ -18,6 +20,16 @@ std::string trimmed(std::string s) {
     std::size_t i = 0;
     while (i < s.size() && blank(s[i])) ++i;
     return s.substr(i);
+}
+
+// The certificate chain and key for HTTPS, from PEM files.
+Result<QSslConfiguration> tlsFrom(const ServiceOptions& o) {
+    using R = Result<QSslConfiguration>;
+    const auto cert = readSmallFile(o.httpsCert, "the certificate file", kMaxCaFile);
+    if (!cert.ok) return R::failure(cert.error);
+    const auto key = readSmallFile(o.httpsKey, "the key file", kMaxSecretFile * 4);
+    if (!key.ok) return R::failure(key.error);
+    return web::serverTls(cert.value, key.value, o.httpsCert, o.httpsKey);
 }
 
 }  // namespace
@@ -89,16 +101,22 @@ Result<> WebBoard::listen() {
     const HttpEndpoint& at = *m_options.http;
     QString host = at.address.toString();
     if (at.address.protocol() == QAbstractSocket::IPv6Protocol) host = '[' + host + ']';
-    m_rule = std::make_unique<web::AccessRule>(token, host.toStdString());
+    const bool secure = !m_options.httpsCert.empty();
+    m_rule = std::make_unique<web::AccessRule>(token, host.toStdString(), secure);
     m_server = std::make_unique<web::Server>(
         [this](const web::Request& r) { return web::route(r, *m_rule, *m_source); });
+    if (secure) {
+        const auto tls = tlsFrom(m_options);
+        if (!tls.ok) return Result<>::failure(tls.error);
+        m_server->useTls(tls.value);
+    }
     connect(m_server.get(), &web::Server::webSocketRequested, m_live.get(), &web::LiveBoards::take);
     if (!m_server->listen(at.address, at.port)) {
         return Result<>::failure("cannot listen on " + at.address.toString().toStdString() + ":" +
                                  std::to_string(at.port) + ": " +
                                  m_server->errorString().toStdString());
     }
-    m_tell("web board on http://" + host.toStdString() + ":" + std::to_string(port()) + "/" +
+    m_tell(std::string("web board on ") + (secure ? "https://" : "http://") + host.toStdString() + ":" + std::to_string(port()) + "/" +
            (token.empty() ? "" : " (token required)"));
     return {};
 }

@@ -38,8 +38,10 @@ private:
     Tell m_tell;
     std::unique_ptr<Source> m_source;
     std::unique_ptr<lw::web::AccessRule> m_rule;
-    std::unique_ptr<lw::web::LiveBoards> m_live;
+    // The server owns the sockets, the live boards the WebSockets on some of
+    // them: the WebSockets go first.
     std::unique_ptr<lw::web::Server> m_server;
+    std::unique_ptr<lw::web::LiveBoards> m_live;
     std::uint64_t m_pushedSeq = 0;
     std::uint64_t m_pushedEventSeq = 0;
     std::string m_siteJson;  // the booth's name as a JSON string
