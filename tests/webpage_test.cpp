@@ -269,6 +269,14 @@ private Q_SLOTS:
         QVERIFY(browser.until(kColumns, QStringLiteral("2")));
         browser.call("Emulation.clearDeviceMetricsOverride");
         QVERIFY(browser.until(kColumns, QStringLiteral("4")));
+
+        // The alarm sound is off until switched on, and stays on for the next visit.
+        const QString sound = QStringLiteral("String(document.getElementById('sound').checked)");
+        QCOMPARE(browser.eval(sound), QStringLiteral("false"));
+        browser.eval(QStringLiteral("document.getElementById('sound').click()"));
+        browser.call("Page.reload");
+        QVERIFY(browser.until(QStringLiteral("String(window.sameLoad === undefined)"), "true"));
+        QVERIFY(browser.until(sound, QStringLiteral("true")));
     }
 };
 
