@@ -260,6 +260,49 @@ private Q_SLOTS:
                     .startsWith(QStringLiteral("NOT LIVE")));
     }
 
+    void realMonitorsAreReadAndAKilledOneGoesOffline() {
+        // Two booths as they run: the simulator on a pseudo-terminal, the monitor publishing.
+        const int http = freeLoopbackPort();
+        HubRun hub;
+        QVERIFY2(hub.start({"--mqtt", QStringLiteral("127.0.0.1:%1").arg(m_broker->port()),
+                            "--mqtt-prefix", "real", "--http", QStringLiteral("127.0.0.1:%1").arg(http)}),
+                 qPrintable(hub.journal()));
+        std::vector<std::unique_ptr<QProcess>> running;
+        for (int i = 1; i <= 2; ++i) {
+            const QString link = m_dir.filePath(QStringLiteral("bus%1").arg(i));
+            auto sim = std::make_unique<QProcess>();
+            sim->start(QStringLiteral(LW_SIM), {"--scenario", "failure", "--loop", "--speed", "5",
+                                                "--link", link});
+            QVERIFY(sim->waitForStarted(5000));
+            QVERIFY(waitUntil([&] { return QFile::exists(link); }, 5000));
+            auto monitor = std::make_unique<QProcess>();
+            monitor->start(QStringLiteral(LW_MONITOR),
+                           {"--device", link, "--site", QStringLiteral("booth-%1").arg(i), "--mqtt",
+                            QStringLiteral("127.0.0.1:%1").arg(m_broker->port()), "--mqtt-prefix", "real"});
+            QVERIFY(monitor->waitForStarted(5000));
+            running.push_back(std::move(sim));
+            running.push_back(std::move(monitor));
+        }
+        // Every document they send is the contract's: the hub drops none.
+        QVERIFY2(waitUntil([&] { return countOf(sitesNow(http), "failed") >= 2; }, 20000),
+                 qPrintable(httpGet(http, QStringLiteral("/api/sites")).left(800) + hub.journal()));
+        QCOMPARE(countOf(sitesNow(http), "invalid"), 0);
+        QCOMPARE(countOf(sitesNow(http), "online"), 2);
+        // A booth killed: its will says offline, and its failures no longer count.
+        running[3]->kill();
+        running[3]->waitForFinished(5000);
+        QVERIFY(waitUntil([&] {
+            return httpGet(http, QStringLiteral("/api/site/booth-2")).contains("\"worst\":\"offline\"");
+        }, 10000));
+        QCOMPARE(countOf(sitesNow(http), "offline"), 1);
+        QCOMPARE(countOf(sitesNow(http), "invalid"), 0);
+        for (auto& p : running) {
+            p->terminate();
+            if (!p->waitForFinished(5000)) p->kill();
+        }
+        QCOMPARE(hub.stop(), 0);
+    }
+
     void sitesOnARegionalBrokerReachTheHubThroughABridge() {
         // The region's broker forwards linewarden/# to the central one, where the hub is.
         const QString bridge = QStringLiteral(
