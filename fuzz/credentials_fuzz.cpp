@@ -9,7 +9,7 @@
 
 #include "fuzz/fuzzcheck.h"
 #include "service/filechecks.h"
-#include "service/mqtt/credentials.h"
+#include "net/mqtt/credentials.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static QTemporaryDir dir;

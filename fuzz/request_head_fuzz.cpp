@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "fuzz/fuzzcheck.h"
-#include "service/web/requestparser.h"
+#include "net/web/requestparser.h"
 
-using namespace lw::service::web;
+using namespace lw::web;
 using Outcome = ParseResult::Outcome;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -6,8 +6,8 @@
 
 #include "core/monitorsession.h"
 #include "core/version.h"
-#include "service/mqtt/credentials.h"
-#include "service/mqtt/link.h"
+#include "net/mqtt/credentials.h"
+#include "net/mqtt/link.h"
 #include "service/mqtt/publisher.h"
 
 namespace lw::service {

@@ -1,21 +1,23 @@
-# Folders are layers: core (std only) <- platform <- serial <- gui and
-# service, the two front ends, which never include each other; the tools sit
-# on core, platform and serial. Fails on any include that runs the other way, and on any Qt header
+# Folders are layers: core (std only) <- platform <- net and serial <- gui,
+# service and hub, the front ends, which never include each other; the tools
+# sit on core, platform and serial. Fails on any include that runs the other way, and on any Qt header
 # in core. Run: cmake -DSRC=<source dir> -P layers.cmake
 if(NOT SRC)
   message(FATAL_ERROR "give -DSRC=<source dir>")
 endif()
 
 # Project folders each layer must not include from.
-set(forbidden_core platform serial gui service tools)
-set(forbidden_platform serial gui service tools)
-set(forbidden_serial gui service tools)
-set(forbidden_gui service tools)
-set(forbidden_service gui)
-set(forbidden_tools gui service)
+set(forbidden_core platform net serial gui service hub tools)
+set(forbidden_platform net serial gui service hub tools)
+set(forbidden_net serial gui service hub tools)
+set(forbidden_serial net gui service hub tools)
+set(forbidden_gui service hub tools)
+set(forbidden_service gui hub)
+set(forbidden_hub gui service)
+set(forbidden_tools gui service hub)
 
 set(problems "")
-foreach(layer core platform serial gui service tools)
+foreach(layer core platform net serial gui service hub tools)
   file(GLOB_RECURSE files LIST_DIRECTORIES false
        "${SRC}/${layer}/*.h" "${SRC}/${layer}/*.cpp" "${SRC}/${layer}/*.h.in")
   foreach(f IN LISTS files)

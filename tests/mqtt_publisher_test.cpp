@@ -10,7 +10,7 @@
 
 #include "core/contractjson.h"
 #include "core/unitboard.h"
-#include "service/mqtt/link.h"
+#include "net/mqtt/link.h"
 #include "service/mqtt/publisher.h"
 #include "support/mosquittobroker.h"
 

@@ -7,9 +7,9 @@
 #include <sstream>
 
 #include "core/timetext.h"
-#include "service/mqtt/credentials.h"
+#include "net/mqtt/credentials.h"
 #include "service/mqtt/outbox.h"
-#include "service/mqtt/reconnectpolicy.h"
+#include "net/mqtt/reconnectpolicy.h"
 #include "service/mqtt/topics.h"
 #include "support/files.h"
 

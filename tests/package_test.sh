@@ -24,6 +24,7 @@ while read -r pkg files; do
 done <<EOF
 linewarden usr/bin/linewarden usr/share/applications/linewarden.desktop usr/share/icons/hicolor/scalable/apps/linewarden.svg
 linewarden-monitor usr/bin/linewarden-monitor usr/lib/systemd/system/linewarden-monitor.service etc/linewarden/monitor.conf etc/logrotate.d/linewarden
+linewarden-hub usr/bin/linewarden-hub usr/lib/systemd/system/linewarden-hub.service etc/linewarden/hub.conf
 linewarden-tools usr/bin/linewarden-replay usr/bin/linewarden-sim usr/bin/linewarden-capture usr/bin/linewarden-report
 EOF
 
@@ -31,24 +32,30 @@ EOF
 dpkg-deb -f "$(deb linewarden)" Depends | grep -q libqt6widgets6 || fail "linewarden: Depends"
 monitor=$(deb linewarden-monitor)
 dpkg-deb -f "$monitor" Depends | grep -q 'libqt6serialport6.*libqt6websockets6' || fail "linewarden-monitor: Depends"
-if dpkg-deb -f "$monitor" Depends | grep -E 'libqt6(gui|widgets|svg)|fonts-|qpa'; then
-  fail "linewarden-monitor depends on the desktop stack"
-fi
+for d in "$monitor" "$(deb linewarden-hub)"; do
+  if dpkg-deb -f "$d" Depends | grep -E 'libqt6(gui|widgets|svg)|fonts-|qpa'; then
+    fail "$(basename "$d") depends on the desktop stack"
+  fi
+done
+dpkg-deb -f "$(deb linewarden-hub)" Depends | grep -q 'libqt6sql6-sqlite' || fail "linewarden-hub: Depends"
+dpkg-deb --ctrl-tarfile "$(deb linewarden-hub)" | tar -xO ./conffiles | grep -qx /etc/linewarden/hub.conf ||
+  fail "linewarden-hub: conffiles"
 dpkg-deb --ctrl-tarfile "$monitor" | tar -x -C "$work" ./conffiles ./postinst ./prerm ./postrm
 printf '/etc/linewarden/monitor.conf\n/etc/logrotate.d/linewarden\n' | cmp -s - "$work/conffiles" ||
   fail "linewarden-monitor: conffiles"
 for s in postinst prerm postrm; do sh -n "$work/$s" || fail "$s"; done
 
 if command -v systemd-analyze >/dev/null; then
-  # The unit as systemd reads it, its program from the package.
-  unit=$work/linewarden-monitor.service
-  sed "s|/usr/bin/linewarden-monitor|$work/root/usr/bin/linewarden-monitor|" \
-    "$work/root/usr/lib/systemd/system/linewarden-monitor.service" >"$unit"
-  systemd-analyze verify "$unit" >"$work/verify.log" 2>&1 && [ ! -s "$work/verify.log" ] ||
-    { cat "$work/verify.log"; fail "systemd-analyze verify"; }
-  systemd-analyze security --offline=yes "$unit" >"$work/security.log" 2>&1 || true
-  sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p' "$work/security.log" |
-    awk '{ exit !($1 <= 3.0) }' || { cat "$work/security.log"; fail "unit exposure above 3.0"; }
+  # Each unit as systemd reads it, its program from the package.
+  for svc in linewarden-monitor linewarden-hub; do
+    unit=$work/$svc.service
+    sed "s|/usr/bin/$svc|$work/root/usr/bin/$svc|" "$work/root/usr/lib/systemd/system/$svc.service" >"$unit"
+    systemd-analyze verify "$unit" >"$work/verify.log" 2>&1 && [ ! -s "$work/verify.log" ] ||
+      { cat "$work/verify.log"; fail "systemd-analyze verify $svc"; }
+    systemd-analyze security --offline=yes "$unit" >"$work/security.log" 2>&1 || true
+    sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p' "$work/security.log" |
+      awk '{ exit !($1 <= 3.0) }' || { cat "$work/security.log"; fail "$svc: unit exposure above 3.0"; }
+  done
 fi
 if command -v logrotate >/dev/null; then
   # Its own state file, and root for the service user this machine may lack.

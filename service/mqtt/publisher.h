@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "core/result.h"
-#include "service/mqtt/link.h"
+#include "net/mqtt/link.h"
 #include "service/mqtt/outbox.h"
 #include "service/mqtt/topics.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "core/result.h"
-#include "service/mqtt/link.h"
+#include "net/mqtt/link.h"
 #include "service/mqtt/topics.h"
 
 class QTimer;

@@ -6,118 +6,35 @@ namespace lw::service::web {
 
 namespace {
 
-constexpr const char* kText = "text/plain; charset=utf-8";
-constexpr const char* kJson = "application/json";
-constexpr const char* kHtml = "text/html; charset=utf-8";
 // Prometheus' text exposition format 0.0.4.
 constexpr const char* kMetrics = "text/plain; version=0.0.4; charset=utf-8";
 
-// The page loads nothing from anywhere, may talk only to its own origin and
-// may not be framed.
-constexpr const char* kPagePolicy =
-    "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
-    "connect-src 'self'; img-src data:; base-uri 'none'; form-action 'none'; "
-    "frame-ancestors 'none'";
-
-Answer text(int status, const char* body) {
-    Answer a;
-    a.status = status;
-    a.type = kText;
-    a.body = std::string(body) + '\n';
-    return a;
-}
-
-Answer json(std::string body) {
-    Answer a;
-    a.type = kJson;
-    a.body = std::move(body);
-    return a;
-}
-
-const char* reason(int status) {
-    switch (status) {
-        case 200: return "OK";
-        case 400: return "Bad Request";
-        case 401: return "Unauthorized";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 405: return "Method Not Allowed";
-        case 431: return "Request Header Fields Too Large";
-        case 503: return "Service Unavailable";
-        default: return "Error";
-    }
-}
-
 }  // namespace
 
-Answer refusal(int status) { return text(status, reason(status)); }
-
 Answer route(const Request& request, const AccessRule& rule, const BoardSource& source) {
-    if (request.method != "GET") {
-        Answer a = text(405, "Only GET is served here");
-        a.headers.emplace_back("Allow", "GET");
-        return a;
-    }
-    switch (rule.check(request)) {
-        case AccessRule::Verdict::Allowed:
-            break;
-        case AccessRule::Verdict::UnknownHost:
-            return text(403, "Unknown host name");
-        case AccessRule::Verdict::NoToken: {
-            Answer a = text(401, "A valid token is required");
-            a.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"linewarden\"");
-            return a;
-        }
-        case AccessRule::Verdict::ForeignOrigin:
-            return text(403, "Not allowed");
-    }
+    // Without the board there is no WebSocket either.
+    if (auto refused = gate(request, rule, source.boardServed() ? "/ws" : "")) return *refused;
     const std::string& path = request.path;
     if (path == "/metrics") {
         auto body = source.metrics();
-        if (!body) return text(404, "Not found");
-        Answer a;
+        if (!body) return textAnswer(404, "Not found");
+        Answer a = textAnswer(200, "");
         a.type = kMetrics;
         a.body = std::move(*body);
         return a;
     }
-    if (!source.boardServed()) return text(404, "Not found");
-    if (request.upgrade()) {
-        if (path != "/ws") return text(403, "Not allowed");
-        Answer a;
-        a.webSocket = true;
-        return a;
-    }
-    if (path == "/") {
-        Answer a;
-        a.type = kHtml;
-        a.body = source.page();
-        a.headers.emplace_back("Content-Security-Policy", kPagePolicy);
-        return a;
-    }
-    if (path == "/api/board") return json(source.boardJson());
+    if (!source.boardServed()) return textAnswer(404, "Not found");
+    if (path == "/") return pageAnswer(source.page());
+    if (path == "/api/board") return jsonAnswer(source.boardJson());
     if (path == "/api/records") {
         const std::string after = queryValue(request.query, "after");
         std::int64_t seq = 0;
         if (!after.empty() && (after.size() > 15 || !parseDecimal(after, seq) || seq < 0)) {
-            return text(400, "after is a record number");
+            return textAnswer(400, "after is a record number");
         }
-        return json(source.recordsJson(static_cast<std::uint64_t>(seq), kMaxRecordsAnswered));
+        return jsonAnswer(source.recordsJson(static_cast<std::uint64_t>(seq), kMaxRecordsAnswered));
     }
-    if (path == "/ws") return text(400, "A WebSocket upgrade is expected here");
-    return text(404, "Not found");
-}
-
-std::string responseBytes(const Answer& a, bool close) {
-    std::string out = "HTTP/1.1 " + std::to_string(a.status) + ' ' + reason(a.status) +
-                      "\r\nContent-Type: " + a.type +
-                      "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff"
-                      "\r\nReferrer-Policy: no-referrer\r\n";
-    for (const auto& [name, value] : a.headers) out += name + ": " + value + "\r\n";
-    out += "Content-Length: " + std::to_string(a.body.size()) + "\r\n";
-    if (close) out += "Connection: close\r\n";
-    out += "\r\n";
-    out += a.body;
-    return out;
+    return textAnswer(404, "Not found");
 }
 
 }  // namespace lw::service::web

@@ -7,10 +7,14 @@
 #include <utility>
 #include <vector>
 
-#include "service/web/accessrule.h"
-#include "service/web/requestparser.h"
+#include "net/web/accessrule.h"
+#include "net/web/answer.h"
+#include "net/web/requestparser.h"
 
 namespace lw::service::web {
+
+// The web edge's pieces (net/web) by their short names.
+using namespace lw::web;
 
 // What the board shows, as the handlers read it.
 class BoardSource {
@@ -26,26 +30,11 @@ public:
     virtual std::optional<std::string> metrics() const { return std::nullopt; }
 };
 
-// One answer to one request.
-struct Answer {
-    int status = 200;
-    std::string type;
-    std::string body;
-    std::vector<std::pair<std::string, std::string>> headers;  // beyond the usual ones
-    bool webSocket = false;  // 101 to come: the WebSocket side answers
-};
-
 inline constexpr std::size_t kMaxRecordsAnswered = 500;
 
 // GET / (the page), /api/board, /api/records?after=SEQ, the WebSocket /ws
 // and /metrics, each when the source serves it; nothing but GET, nothing from the file system. Refusals are short
 // texts. An allowed WebSocket upgrade gets an Answer with webSocket set.
 Answer route(const Request& request, const AccessRule& rule, const BoardSource& source);
-
-// A refusal of the head itself (400, 431) or of the connection (503).
-Answer refusal(int status);
-
-// The answer on the wire, "Connection: close" when `close`.
-std::string responseBytes(const Answer& answer, bool close);
 
 }  // namespace lw::service::web

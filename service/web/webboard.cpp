@@ -1,16 +1,14 @@
 #include "service/web/webboard.h"
 
 #include <QFile>
-#include <QSslCertificate>
 #include <QSslConfiguration>
-#include <QSslKey>
-#include <QSslSocket>
 
 #include "core/boardjson.h"
 #include "service/filechecks.h"
-#include "service/web/liveboards.h"
+#include "net/web/liveboards.h"
 #include "service/web/router.h"
-#include "service/web/server.h"
+#include "net/web/server.h"
+#include "net/web/tls.h"
 
 namespace lw::service {
 
@@ -27,26 +25,11 @@ std::string trimmed(std::string s) {
 // The certificate chain and key for HTTPS, from PEM files.
 Result<QSslConfiguration> tlsFrom(const ServiceOptions& o) {
     using R = Result<QSslConfiguration>;
-    if (!QSslSocket::supportsSsl()) return R::failure("HTTPS is not available: no TLS library");
     const auto cert = readSmallFile(o.httpsCert, "the certificate file", kMaxCaFile);
     if (!cert.ok) return R::failure(cert.error);
     const auto key = readSmallFile(o.httpsKey, "the key file", kMaxSecretFile * 4);
     if (!key.ok) return R::failure(key.error);
-    const QList<QSslCertificate> chain =
-        QSslCertificate::fromData(QByteArray::fromStdString(cert.value), QSsl::Pem);
-    if (chain.isEmpty() || chain.first().isNull()) {
-        return R::failure("the certificate file " + o.httpsCert + " holds no PEM certificate");
-    }
-    const QByteArray pem = QByteArray::fromStdString(key.value);
-    QSslKey k(pem, QSsl::Rsa);
-    if (k.isNull()) k = QSslKey(pem, QSsl::Ec);
-    if (k.isNull()) return R::failure("the key file " + o.httpsKey + " holds no PEM key");
-    QSslConfiguration c = QSslConfiguration::defaultConfiguration();
-    c.setLocalCertificateChain(chain);
-    c.setPrivateKey(k);
-    c.setProtocol(QSsl::TlsV1_2OrLater);
-    c.setPeerVerifyMode(QSslSocket::VerifyNone);  // clients bring no certificate
-    return R::success(c);
+    return web::serverTls(cert.value, key.value, o.httpsCert, o.httpsKey);
 }
 
 }  // namespace
@@ -85,10 +68,10 @@ WebBoard::WebBoard(MonitorService& service, const ServiceOptions& options, Journ
       m_source(std::make_unique<Source>(service, !options.noBoard)) {
     m_pushedSeq = m_service.records().lastSeq();
     m_pushedEventSeq = m_service.events().lastSeq();
-    m_live = std::make_unique<web::LiveBoards>([this](bool first) {
+    m_live = std::make_unique<lw::web::LiveBoards>([this](bool first) {
         const RecordRing& records = m_service.records();
         const EventRing& events = m_service.events();
-        const std::size_t n = web::LiveBoards::kRecordsOnPage;
+        const std::size_t n = lw::web::LiveBoards::kRecordsOnPage;
         if (first) {
             const std::uint64_t last = records.lastSeq();
             return firstLiveBoardJson(m_service.boardJson(),
@@ -105,7 +88,7 @@ WebBoard::WebBoard(MonitorService& service, const ServiceOptions& options, Journ
     });
     connect(&m_service, &MonitorService::ticked, m_live.get(), &web::LiveBoards::push);
     // A lost or returning port is news at once, not at the next tick.
-    connect(&m_service, &MonitorService::portStateChanged, m_live.get(), &web::LiveBoards::push);
+    connect(&m_service, &MonitorService::portStateChanged, m_live.get(), &lw::web::LiveBoards::push);
 }
 
 WebBoard::~WebBoard() = default;

@@ -10,11 +10,11 @@
 #include "service/monitorservice.h"
 #include "service/serviceoptions.h"
 
-namespace lw::service::web {
+namespace lw::web {
 class AccessRule;
 class LiveBoards;
 class Server;
-}  // namespace lw::service::web
+}  // namespace lw::web
 
 namespace lw::service {
 
@@ -43,11 +43,11 @@ private:
     ServiceOptions m_options;
     Journal m_journal;
     std::unique_ptr<Source> m_source;
-    std::unique_ptr<web::AccessRule> m_rule;
+    std::unique_ptr<lw::web::AccessRule> m_rule;
     // The server owns the sockets, the live boards the WebSockets on some of
     // them: the WebSockets go first.
-    std::unique_ptr<web::Server> m_server;
-    std::unique_ptr<web::LiveBoards> m_live;
+    std::unique_ptr<lw::web::Server> m_server;
+    std::unique_ptr<lw::web::LiveBoards> m_live;
     std::uint64_t m_pushedSeq = 0;
     std::uint64_t m_pushedEventSeq = 0;
 };

@@ -82,6 +82,7 @@ struct BrokerOptions {
     QString password{};
     bool tls = false;          // a second listener with TLS, on tlsPort()
     bool persistence = false;  // sessions and retained messages survive a restart
+    QString extra{};           // more configuration, as mosquitto.conf lines (a bridge)
 };
 
 class Broker {
@@ -167,6 +168,7 @@ private:
             }
             conf += "allow_anonymous false\npassword_file " + pw + "\n";
         }
+        conf += m_opt.extra;
         conf += "listener " + QString::number(m_port) + " 127.0.0.1\n";
         if (m_opt.tls) {
             if (!makeCertificates()) return false;

@@ -1,0 +1,257 @@
+#include "hub/hubweb.h"
+
+#include <QDateTime>
+#include <QDate>
+#include <QFile>
+#include <QTime>
+
+#include "core/activitylog.h"
+#include "core/jsonreader.h"
+#include "core/nightreport.h"
+#include "core/textutil.h"
+#include "net/web/accessrule.h"
+#include "net/web/answer.h"
+#include "net/web/liveboards.h"
+#include "net/web/server.h"
+#include "net/web/tls.h"
+
+namespace lw::hub {
+
+namespace {
+
+constexpr qint64 kMaxTokenFile = 4096;
+constexpr qint64 kMaxPemFile = 64 * 1024;
+
+// A small file's bytes, or why not.
+Result<std::string> smallFile(const std::string& path, const char* what, qint64 most) {
+    QFile f(QString::fromStdString(path));
+    if (!f.open(QIODevice::ReadOnly))
+        return Result<std::string>::failure(std::string("cannot read ") + what + " " + path);
+    const QByteArray bytes = f.read(most + 1);
+    if (bytes.size() > most)
+        return Result<std::string>::failure(std::string(what) + " " + path + " is too big");
+    return Result<std::string>::success(bytes.toStdString());
+}
+
+std::string trimmed(std::string s) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!s.empty() && blank(s.back())) s.pop_back();
+    std::size_t i = 0;
+    while (i < s.size() && blank(s[i])) ++i;
+    return s.substr(i);
+}
+
+// Milliseconds since the epoch, or an ISO 8601 time; nullopt when neither.
+std::optional<std::int64_t> timeParameter(const std::string& v, std::int64_t fallback) {
+    if (v.empty()) return fallback;
+    std::int64_t ms = 0;
+    if (v.size() <= 15 && parseDecimal(v, ms)) return ms;
+    const QDateTime t = QDateTime::fromString(QString::fromStdString(v), Qt::ISODate);
+    if (!t.isValid()) return std::nullopt;
+    return t.toMSecsSinceEpoch();
+}
+
+}  // namespace
+
+std::optional<std::string> percentDecoded(std::string_view s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '%') {
+            out += s[i];
+            continue;
+        }
+        if (i + 2 >= s.size()) return std::nullopt;
+        int v = 0;
+        for (int k = 1; k <= 2; ++k) {
+            const char c = s[i + static_cast<std::size_t>(k)];
+            v <<= 4;
+            if (c >= '0' && c <= '9') v |= c - '0';
+            else if (c >= 'a' && c <= 'f') v |= c - 'a' + 10;
+            else if (c >= 'A' && c <= 'F') v |= c - 'A' + 10;
+            else return std::nullopt;
+        }
+        out += static_cast<char>(v);
+        i += 2;
+    }
+    return out;
+}
+
+HubWeb::HubWeb(Hub& hub, Journal journal, QObject* parent)
+    : QObject(parent), m_hub(hub), m_journal(std::move(journal)) {
+    QFile page(QStringLiteral(":/linewarden/hub.html"));
+    if (page.open(QIODevice::ReadOnly)) m_page = page.readAll().toStdString();
+    m_live = std::make_unique<web::LiveBoards>([this](bool first) { return message(first); },
+                                               nullptr, web::LiveBoards::Encoding::Utf8);
+    m_live->setMaxBacklog(kMaxBacklog);
+    connect(&m_hub, &Hub::siteChanged, this, [this](const std::string& site) {
+        m_dirty.insert(site);
+    });
+    m_push.setInterval(kPushEvery);
+    connect(&m_push, &QTimer::timeout, this, &HubWeb::pushTick);
+}
+
+HubWeb::~HubWeb() = default;
+
+Result<> HubWeb::listen() {
+    const HubOptions& o = m_hub.options();
+    std::string token;
+    if (!o.httpToken.empty()) {
+        QFile f(QString::fromStdString(o.httpToken));
+        if (!f.open(QIODevice::ReadOnly))
+            return Result<>::failure("cannot read the token file " + o.httpToken);
+        token = trimmed(f.read(kMaxTokenFile + 1).toStdString());
+        if (token.empty() || token.size() > static_cast<std::size_t>(kMaxTokenFile))
+            return Result<>::failure("the token file " + o.httpToken + " holds no usable token");
+    }
+    if (m_page.empty()) return Result<>::failure("the web page is missing from the program");
+    const QHostAddress address(QString::fromStdString(o.httpAddress));
+    if (address.isNull()) return Result<>::failure("--http needs an IP address: " + o.httpAddress);
+    QString host = address.toString();
+    if (address.protocol() == QAbstractSocket::IPv6Protocol) host = '[' + host + ']';
+    const bool secure = !o.httpsCert.empty();
+    m_rule = std::make_unique<web::AccessRule>(token, host.toStdString(), secure);
+    m_server = std::make_unique<web::Server>([this](const web::Request& r) { return answer(r); });
+    if (secure) {
+        const auto cert = smallFile(o.httpsCert, "the certificate file", kMaxPemFile);
+        if (!cert.ok) return Result<>::failure(cert.error);
+        const auto key = smallFile(o.httpsKey, "the key file", kMaxPemFile);
+        if (!key.ok) return Result<>::failure(key.error);
+        const auto tls = web::serverTls(cert.value, key.value, o.httpsCert, o.httpsKey);
+        if (!tls.ok) return Result<>::failure(tls.error);
+        m_server->useTls(tls.value);
+    }
+    connect(m_server.get(), &web::Server::webSocketRequested, m_live.get(), &web::LiveBoards::take);
+    if (!m_server->listen(address, static_cast<quint16>(o.httpPort))) {
+        return Result<>::failure("cannot listen on " + o.httpAddress + ":" +
+                                 std::to_string(o.httpPort) + ": " +
+                                 m_server->errorString().toStdString());
+    }
+    m_push.start();
+    m_journal(std::string("page on ") + (secure ? "https://" : "http://") + host.toStdString() + ":" + std::to_string(port()) + "/" +
+           (token.empty() ? "" : " (token required)"));
+    return {};
+}
+
+quint16 HubWeb::port() const { return m_server ? m_server->serverPort() : 0; }
+
+std::string HubWeb::header() const {
+    const SiteTable& t = m_hub.table();
+    History* h = m_hub.history();
+    std::string j = "\"at\":" + jsonQuote(hubNow().text) +
+                    ",\"broker\":" + (m_hub.brokerConnected() ? "true" : "false") +
+                    ",\"counts\":" + countsJson(t.counts(), t.stats(), t.sites().size()) +
+                    ",\"history\":";
+    if (!h) {
+        j += "null";
+    } else {
+        j += "{\"failed_writes\":" + std::to_string(h->failedWrites()) +
+             ",\"problem\":" + (h->problem().empty() ? "null" : jsonQuote(h->problem())) + "}";
+    }
+    return j;
+}
+
+std::string HubWeb::message(bool first) {
+    std::string j = "{" + header() + (first ? ",\"first\":true,\"sites\":[" : ",\"sites\":[");
+    bool comma = false;
+    if (first) {
+        for (const Site* s : m_hub.table().ordered()) {
+            if (comma) j += ',';
+            comma = true;
+            j += siteJson(*s, false);
+        }
+    } else {
+        for (const std::string& name : m_dirty) {
+            if (const Site* s = m_hub.table().find(name)) {
+                if (comma) j += ',';
+                comma = true;
+                j += siteJson(*s, false);
+            }
+        }
+    }
+    return j + "]}";
+}
+
+void HubWeb::pushTick() {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    // Changes as they come, and the counts every second even without any,
+    // so an open page can tell a quiet chain from a dead link.
+    if (m_dirty.empty() && now - m_lastPush < kHeartbeat.count()) return;
+    m_lastPush = now;
+    m_live->push();
+    m_dirty.clear();
+}
+
+web::Answer HubWeb::answer(const web::Request& request) const {
+    if (!m_rule) return web::refusal(503);
+    if (auto refused = web::gate(request, *m_rule)) return *refused;
+    const std::string& path = request.path;
+    const SiteTable& table = m_hub.table();
+    if (path == "/") return web::pageAnswer(m_page);
+    if (path == "/api/sites") {
+        std::string j = "{" + header() + ",\"sites\":[";
+        bool comma = false;
+        for (const Site* s : table.ordered()) {
+            if (comma) j += ',';
+            comma = true;
+            j += siteJson(*s, false);
+        }
+        return web::jsonAnswer(j + "]}");
+    }
+    constexpr std::string_view kSite = "/api/site/";
+    if (path.rfind(kSite, 0) == 0) {
+        const auto name = percentDecoded(path.substr(kSite.size()));
+        const Site* s = name ? table.find(*name) : nullptr;
+        if (!s) return web::textAnswer(404, "No such site");
+        return web::jsonAnswer("{" + header() + ",\"site\":" + siteJson(*s, true) + "}");
+    }
+    History* h = m_hub.history();
+    if (path == "/api/events" || path == "/api/history") {
+        if (!h) return web::textAnswer(404, "No history kept (--db)");
+        const std::string site = web::queryValue(request.query, "site");
+        if (site.size() > kMaxSiteName) return web::textAnswer(400, "site is too long");
+        if (path == "/api/events") {
+            std::int64_t after = 0;
+            const std::string a = web::queryValue(request.query, "after");
+            if (!a.empty() && (a.size() > 15 || !parseDecimal(a, after)))
+                return web::textAnswer(400, "after is an event id");
+            return web::jsonAnswer(h->eventsJson(site, after, kMaxRowsAnswered));
+        }
+        if (site.empty()) return web::textAnswer(400, "site is required");
+        const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+        const auto from = timeParameter(web::queryValue(request.query, "from"), now - 24 * 3600 * 1000);
+        const auto to = timeParameter(web::queryValue(request.query, "to"), now + 1);
+        if (!from || !to) return web::textAnswer(400, "from and to are times");
+        return web::jsonAnswer(h->historyJson(site, *from, *to, kMaxRowsAnswered));
+    }
+    constexpr std::string_view kReport = "/report";
+    if (path.rfind("/site/", 0) == 0 && path.size() > 6 + kReport.size() &&
+        path.compare(path.size() - kReport.size(), kReport.size(), kReport) == 0) {
+        if (!h) return web::textAnswer(404, "No history kept (--db)");
+        const auto name = percentDecoded(path.substr(6, path.size() - 6 - kReport.size()));
+        if (!name || !table.find(*name)) return web::textAnswer(404, "No such site");
+        return nightReport(*name, web::queryValue(request.query, "night"));
+    }
+    return web::textAnswer(404, "Not found");
+}
+
+web::Answer HubWeb::nightReport(const std::string& site, const std::string& night) const {
+    // The night of DATE runs from its noon to the next noon, in the booth's
+    // own record times; the hub's receipt times only narrow the search.
+    const QDate date = QDate::fromString(QString::fromStdString(night), Qt::ISODate);
+    const auto day = parseReportTime(night);
+    if (!date.isValid() || !day || night.size() != 10)
+        return web::textAnswer(400, "night is a date, YYYY-MM-DD");
+    const qint64 noon = QDateTime(date, QTime(12, 0)).toMSecsSinceEpoch();
+    constexpr qint64 kDayMs = 24LL * 3600 * 1000;
+    const std::string records = m_hub.history()->recordsText(site, noon - kDayMs, noon + 2 * kDayMs);
+    NightModel model(NightWindow{*day + kNoon, *day + kNoon + kDay});
+    ActivityLogReader reader([&](const LogRecord& r) { model.add(r); });
+    reader.begin("history of " + site);
+    reader.feed(records);
+    reader.end();
+    const NightFacts facts = model.finish();
+    const std::string title = site + " — night of " + night;
+    return web::pageAnswer(renderHtml(ReportInput{facts, reader.stats(), title}));
+}
+
+}  // namespace lw::hub

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "core/result.h"
+#include "hub/hub.h"
+
+namespace lw::web {
+class AccessRule;
+class LiveBoards;
+class Server;
+struct Answer;
+struct Request;
+}  // namespace lw::web
+
+namespace lw::hub {
+
+// The hub's page and API on the shared web edge (net/web): GET / (the
+// chain's page), /api/sites, /api/site/SITE, /api/events?site=&after=,
+// /api/history?site=&from=&to=, /site/SITE/report?night=DATE (the night
+// report from the stored records) and the WebSocket /ws, which gets every site
+// once and then only the sites that changed (with the counts every second,
+// so a page knows it is live).
+class HubWeb final : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kPushEvery{250};
+    static constexpr std::chrono::milliseconds kHeartbeat{1000};
+    static constexpr int kMaxRowsAnswered = 1000;
+    static constexpr qint64 kMaxBacklog = 8 * 1024 * 1024;
+
+    HubWeb(Hub& hub, Journal journal, QObject* parent = nullptr);
+    ~HubWeb() override;
+
+    Result<> listen();
+    quint16 port() const;
+
+    // The answer to one request; public so the rules are tested without a socket.
+    web::Answer answer(const web::Request& request) const;
+
+private:
+    web::Answer nightReport(const std::string& site, const std::string& night) const;
+    std::string message(bool first);
+    std::string header() const;
+    void pushTick();
+
+    Hub& m_hub;
+    Journal m_journal;
+    std::string m_page;
+    std::unique_ptr<web::AccessRule> m_rule;
+    // The server owns the sockets, the live boards the WebSockets on some of
+    // them: the WebSockets go first.
+    std::unique_ptr<web::Server> m_server;
+    std::unique_ptr<web::LiveBoards> m_live;
+    std::set<std::string> m_dirty;  // sites changed since the last push
+    QTimer m_push;
+    qint64 m_lastPush = 0;
+};
+
+// %XX decoded; nullopt when malformed.
+std::optional<std::string> percentDecoded(std::string_view s);
+
+}  // namespace lw::hub
