@@ -27,4 +27,13 @@ bool parseDecimal(std::string_view s, T& out) {
     return std::from_chars(s.data(), s.data() + s.size(), out).ec == std::errc{};
 }
 
+// Without the blanks and line ends around it (a token read from a file).
+inline std::string trimmed(std::string s) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!s.empty() && blank(s.back())) s.pop_back();
+    std::size_t i = 0;
+    while (i < s.size() && blank(s[i])) ++i;
+    return s.substr(i);
+}
+
 }  // namespace lw

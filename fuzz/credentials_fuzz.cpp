@@ -8,17 +8,16 @@
 #include <string>
 
 #include "fuzz/fuzzcheck.h"
-#include "service/filechecks.h"
 #include "net/mqtt/credentials.h"
+#include "platform/smallfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static QTemporaryDir dir;
     static const std::string path = dir.filePath(QStringLiteral("credentials")).toStdString();
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    const auto text = lw::service::readSmallFile(path, "the credentials file",
-                                                 lw::service::kMaxSecretFile);
-    LW_FUZZ_CHECK(text.ok == (size <= static_cast<std::size_t>(lw::service::kMaxSecretFile)));
+    const auto text = lw::readSmallFile(path, "the credentials file", lw::kMaxSecretFile);
+    LW_FUZZ_CHECK(text.ok == (size <= static_cast<std::size_t>(lw::kMaxSecretFile)));
     if (!text.ok) return 0;
     LW_FUZZ_CHECK(text.value.size() == size);
     const auto c = lw::mqtt::parseCredentials(text.value);

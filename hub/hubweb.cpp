@@ -14,32 +14,11 @@
 #include "net/web/liveboards.h"
 #include "net/web/server.h"
 #include "net/web/tls.h"
+#include "platform/smallfile.h"
 
 namespace lw::hub {
 
 namespace {
-
-constexpr qint64 kMaxTokenFile = 4096;
-constexpr qint64 kMaxPemFile = 64 * 1024;
-
-// A small file's bytes, or why not.
-Result<std::string> smallFile(const std::string& path, const char* what, qint64 most) {
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly))
-        return Result<std::string>::failure(std::string("cannot read ") + what + " " + path);
-    const QByteArray bytes = f.read(most + 1);
-    if (bytes.size() > most)
-        return Result<std::string>::failure(std::string(what) + " " + path + " is too big");
-    return Result<std::string>::success(bytes.toStdString());
-}
-
-std::string trimmed(std::string s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && blank(s.back())) s.pop_back();
-    std::size_t i = 0;
-    while (i < s.size() && blank(s[i])) ++i;
-    return s.substr(i);
-}
 
 // Milliseconds since the epoch, or an ISO 8601 time; nullopt when neither.
 std::optional<std::int64_t> timeParameter(const std::string& v, std::int64_t fallback) {
@@ -96,11 +75,10 @@ Result<> HubWeb::listen() {
     const HubOptions& o = m_hub.options();
     std::string token;
     if (!o.httpToken.empty()) {
-        QFile f(QString::fromStdString(o.httpToken));
-        if (!f.open(QIODevice::ReadOnly))
-            return Result<>::failure("cannot read the token file " + o.httpToken);
-        token = trimmed(f.read(kMaxTokenFile + 1).toStdString());
-        if (token.empty() || token.size() > static_cast<std::size_t>(kMaxTokenFile))
+        auto read = readSmallFile(o.httpToken, "the token file", kMaxSecretFile);
+        if (!read.ok) return Result<>::failure(read.error);
+        token = trimmed(std::move(read.value));
+        if (token.empty())
             return Result<>::failure("the token file " + o.httpToken + " holds no usable token");
     }
     if (m_page.empty()) return Result<>::failure("the web page is missing from the program");
@@ -112,9 +90,9 @@ Result<> HubWeb::listen() {
     m_rule = std::make_unique<web::AccessRule>(token, host.toStdString(), secure);
     m_server = std::make_unique<web::Server>([this](const web::Request& r) { return answer(r); });
     if (secure) {
-        const auto cert = smallFile(o.httpsCert, "the certificate file", kMaxPemFile);
+        const auto cert = readSmallFile(o.httpsCert, "the certificate file", kMaxCaFile);
         if (!cert.ok) return Result<>::failure(cert.error);
-        const auto key = smallFile(o.httpsKey, "the key file", kMaxPemFile);
+        const auto key = readSmallFile(o.httpsKey, "the key file", kMaxSecretFile * 4);
         if (!key.ok) return Result<>::failure(key.error);
         const auto tls = web::serverTls(cert.value, key.value, o.httpsCert, o.httpsKey);
         if (!tls.ok) return Result<>::failure(tls.error);

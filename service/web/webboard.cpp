@@ -4,23 +4,16 @@
 #include <QSslConfiguration>
 
 #include "core/boardjson.h"
-#include "service/filechecks.h"
+#include "core/textutil.h"
 #include "net/web/liveboards.h"
-#include "service/web/router.h"
 #include "net/web/server.h"
 #include "net/web/tls.h"
+#include "service/filechecks.h"
+#include "service/web/router.h"
 
 namespace lw::service {
 
 namespace {
-
-std::string trimmed(std::string s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && blank(s.back())) s.pop_back();
-    std::size_t i = 0;
-    while (i < s.size() && blank(s[i])) ++i;
-    return s.substr(i);
-}
 
 // The certificate chain and key for HTTPS, from PEM files.
 Result<QSslConfiguration> tlsFrom(const ServiceOptions& o) {
