@@ -125,6 +125,23 @@ TEST_F(Fixture, ARepeatedUnitIsNoNews) {
     EXPECT_TRUE(table.take("lw", "lw/r/unit/1", unitDoc(1, "failed"), at(3)).news);
 }
 
+TEST_F(Fixture, TheBoothsBoardHasSixteenUnitsAndTheTimeItWasLastTrue) {
+    send("b", "online", "1", 1);
+    send("b", "unit/2", unitDoc(2, "running", true), 2);
+    const HubTime now = at(7);
+    std::string j = siteBoardJson(*table.find("b"), now);
+    // Never heard: absent with a blank clock; no bus yet: the port closed.
+    EXPECT_EQ(j.substr(0, j.find(",\"units\"")),
+              R"({"at":"t7","remote":false,"noise":false,"port":"closed","port_since":null)");
+    EXPECT_NE(j.find(R"({"unit":1,"name":"","state":"absent","interlock":false,"cause":null,"words":" ","clock":" ","since":null,"show_started":null})"),
+              std::string::npos) << j;
+    EXPECT_NE(j.find(R"("unit":16,)"), std::string::npos) << j;
+    EXPECT_NE(j.find(R"("state":"running","interlock":true,)"), std::string::npos) << j;
+    send("b", "online", "0", 5);
+    j = siteBoardJson(*table.find("b"), now);
+    EXPECT_EQ(j.rfind(R"({"at":"t5",)", 0), 0u) << j;  // offline: as of the last word heard
+}
+
 }  // namespace
 
 // The command line, one row per refusal with its words.
