@@ -160,8 +160,10 @@ TEST(HubOptions, OneLinePerRefusal) {
         {{"--mqtt", "b:1", "--mqtt-prefix", "a/"}, "bad value for --mqtt-prefix: a/"},
         {{"--mqtt", "b:1", "--max-sites", "0"}, "bad value for --max-sites: 0"},
         {{"--mqtt", "b:1", "--keep-days", "-3"}, "bad value for --keep-days: -3"},
-        {{"--mqtt", "b:1", "--http"}, "--http needs ADDR:PORT"},
-        {{"--mqtt", "b:1", "--frobnicate", "1"}, "unknown option --frobnicate"},
+        {{"--mqtt", "b:1", "--http"}, "--http needs a value"},
+        {{"--mqtt", "b:1", "--frobnicate", "1"}, "unknown argument --frobnicate"},
+        {{"--mqtt", "::1:1884"}, "bad value for --mqtt: ::1:1884"},  // IPv6 in brackets
+        {{"--mqtt=b:1", "--http=127.0.0.1:99999"}, "bad value for --http: 127.0.0.1:99999"},
         {{"--mqtt", "b:1", "stray"}, "unexpected argument stray"},
         {{"--config", "/nonexistent/hub.conf"}, "cannot read the config file /nonexistent/hub.conf"},
     };
@@ -179,6 +181,7 @@ TEST(HubOptions, OneLinePerRefusal) {
     EXPECT_EQ(o.value.httpPort, 0);
     EXPECT_EQ(o.value.maxSites, 7u);
     EXPECT_EQ(o.value.keepDays, 400);
+    EXPECT_TRUE(hubUsage().find("  --max-sites N") != std::string::npos) << hubUsage();
 
     // The shipped configuration reads, and the line wins over it.
     const auto conf = readHubOptions({"--config", LW_SOURCE_DIR "/packaging/hub.conf", "--keep-days", "9"});
