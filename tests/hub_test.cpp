@@ -312,6 +312,7 @@ private Q_SLOTS:
         QVERIFY(httpGet(http, QStringLiteral("/site/booth-3")).startsWith("No such site"));
         QVERIFY(httpGet(http, QStringLiteral("/site/booth-2%2Fx")).startsWith("No such site"));
         QVERIFY(httpGet(http, QStringLiteral("/site/booth%2D2")).contains("STATUS REMOTE"));
+        QVERIFY(httpGet(http, QStringLiteral("/site/booth-2/ws")).startsWith("A WebSocket upgrade"));
         // A booth killed: its will says offline, and its failures no longer count.
         running[3]->kill();
         running[3]->waitForFinished(5000);
