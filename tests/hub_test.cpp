@@ -244,6 +244,8 @@ private Q_SLOTS:
                     .contains(evil));
         QCOMPARE(browser.eval(QStringLiteral("document.querySelector('.tile').className")),
                  QStringLiteral("tile w-failed"));
+        QCOMPARE(browser.eval(QStringLiteral("document.querySelector('.tile a').pathname")),
+                 QStringLiteral("/site/failing"));
         QCOMPARE(browser.eval(QStringLiteral("document.querySelectorAll('.tile')[1].className")),
                  QStringLiteral("tile w-offline"));
         // A failure published now shows on the open page.
