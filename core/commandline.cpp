@@ -69,4 +69,22 @@ std::string usageText(std::string_view program, std::string_view synopsis,
     return out;
 }
 
+std::optional<HostPort> splitHostPort(std::string_view text) {
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos || colon == 0) return std::nullopt;
+    std::string_view host = text.substr(0, colon);
+    const std::string_view portText = text.substr(colon + 1);
+    std::int64_t port = 0;
+    if (portText.empty() || portText.size() > 5 || !parseDecimal(portText, port) || port > 65535) {
+        return std::nullopt;
+    }
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    } else if (host.find(':') != std::string_view::npos) {
+        return std::nullopt;  // an IPv6 address needs its brackets
+    }
+    if (host.empty()) return std::nullopt;
+    return HostPort{std::string(host), static_cast<int>(port)};
+}
+
 }  // namespace lw::cli

@@ -28,6 +28,14 @@ std::optional<std::int64_t> wholeNumber(std::string_view s);
 // "true", "1", "yes", "on" and their opposites.
 std::optional<bool> parseFlag(std::string_view v);
 
+// HOST:PORT or [IPv6]:PORT, the host as written, the port 0 to 65535: the
+// one reading of a broker's or a listener's address for every program.
+struct HostPort {
+    std::string host;
+    int port = 0;
+};
+std::optional<HostPort> splitHostPort(std::string_view text);
+
 // One option: its name without the dashes (also its key in a config file),
 // what it takes ("FILE"; empty for a flag, which the command line sets
 // "true"), and its help, lines after the first indented under it.

@@ -121,6 +121,8 @@ void Hub::take(const std::string& topic, const std::string& payload) {
             },
             *t.payload);
     }
+    if (const auto* r = std::get_if<RecordDoc>(&*t.payload)) Q_EMIT recordTaken(site, r->text);
+    if (std::holds_alternative<EventDoc>(*t.payload)) Q_EMIT eventTaken(site, payload);
     Q_EMIT siteChanged(site);
 }
 

@@ -51,6 +51,10 @@ public:
 
 Q_SIGNALS:
     void siteChanged(const std::string& site);
+    // A site's record (its text as logged) or event (its checked document),
+    // for the booth's board on the page.
+    void recordTaken(const std::string& site, const std::string& text);
+    void eventTaken(const std::string& site, const std::string& document);
     void stopped();
 
 private:

@@ -2,8 +2,8 @@
 
 #include <fstream>
 #include <functional>
-#include <sstream>
 
+#include "core/commandline.h"
 #include "core/textutil.h"
 
 namespace lw::hub {
@@ -11,26 +11,34 @@ namespace lw::hub {
 namespace {
 
 using R = Result<HubOptions>;
+using Option = cli::Option<HubOptions>;
 
-// HOST:PORT with brackets around an IPv6 address; false when malformed.
-bool hostPort(const std::string& v, std::string& host, int& port, int lowest = 1) {
-    std::string h;
-    std::string p;
-    if (!v.empty() && v[0] == '[') {
-        const auto end = v.find("]:");
-        if (end == std::string::npos) return false;
-        h = v.substr(1, end - 1);
-        p = v.substr(end + 2);
-    } else {
-        const auto colon = v.rfind(':');
-        if (colon == std::string::npos) return false;
-        h = v.substr(0, colon);
-        p = v.substr(colon + 1);
-    }
-    int n = 0;
-    if (h.empty() || p.size() > 5 || !parseDecimal(p, n) || n < lowest || n > 65535) return false;
-    host = h;
-    port = n;
+Result<> bad(std::string_view name, const std::string& v) {
+    return Result<>::failure("bad value for --" + std::string(name) + ": " + v);
+}
+
+// A row whose value is good when `set` says so; refused in one way for all.
+Option row(std::string_view name, std::string_view value, std::string_view help,
+           std::function<bool(HubOptions&, const std::string&)> set) {
+    return {name, value, help, [name, set = std::move(set)](HubOptions& o, const std::string& v) {
+                return set(o, v) ? Result<>{} : bad(name, v);
+            }};
+}
+
+Option fileRow(std::string_view name, std::string_view value, std::string HubOptions::*field,
+               std::string_view help) {
+    return row(name, value, help, [field](HubOptions& o, const std::string& v) {
+        o.*field = v;
+        return !v.empty();
+    });
+}
+
+// HOST:PORT as every program reads it, the port at least `lowest`.
+bool hostPort(const std::string& v, std::string& host, int& port, int lowest) {
+    const auto hp = cli::splitHostPort(v);
+    if (!hp || hp->port < lowest) return false;
+    host = hp->host;
+    port = hp->port;
     return true;
 }
 
@@ -38,64 +46,48 @@ bool count(const std::string& v, std::int64_t lo, std::int64_t hi, std::int64_t&
     return v.size() <= 9 && parseDecimal(v, out) && out >= lo && out <= hi;
 }
 
-struct Option {
-    const char* name;  // without "--"; the config file's key
-    const char* arg;
-    const char* help;
-    std::function<bool(HubOptions&, const std::string&)> set;
-};
-
-const std::vector<Option>& options() {
-    static const std::vector<Option> table = {
-        {"mqtt", "HOST:PORT", "the broker the booths publish to (required)",
-         [](HubOptions& o, const std::string& v) { return hostPort(v, o.mqttHost, o.mqttPort); }},
-        {"mqtt-prefix", "P", "the topic prefix the booths publish under (default linewarden)",
-         [](HubOptions& o, const std::string& v) {
-             const bool ok = !v.empty() && v.find_first_of("+#") == std::string::npos &&
-                             v.front() != '/' && v.back() != '/';
-             if (ok) o.mqttPrefix = v;
-             return ok;
-         }},
-        {"mqtt-cafile", "F", "TLS to the broker, trusting this CA",
-         [](HubOptions& o, const std::string& v) { return o.mqttCafile = v, !v.empty(); }},
-        {"mqtt-credentials", "F", "broker user and password: a file of two lines",
-         [](HubOptions& o, const std::string& v) { return o.mqttCredentials = v, !v.empty(); }},
-        {"mqtt-client-id", "ID", "the hub's session at the broker (default linewarden-hub-HOST)",
-         [](HubOptions& o, const std::string& v) {
-             return o.clientId = v, !v.empty() && v.size() <= 64;
-         }},
-        {"http", "ADDR:PORT", "serve the page and the API here",
-         [](HubOptions& o, const std::string& v) {
-             // Port 0: any free port, told in the journal.
-             return o.http = hostPort(v, o.httpAddress, o.httpPort, 0);
-         }},
-        {"http-token", "F", "require the token this file holds",
-         [](HubOptions& o, const std::string& v) { return o.httpToken = v, !v.empty(); }},
-        {"https-cert", "F", "HTTPS only, with this PEM certificate (chain)",
-         [](HubOptions& o, const std::string& v) { return o.httpsCert = v, !v.empty(); }},
-        {"https-key", "F", "and this PEM key",
-         [](HubOptions& o, const std::string& v) { return o.httpsKey = v, !v.empty(); }},
-        {"db", "FILE", "keep history in this SQLite file",
-         [](HubOptions& o, const std::string& v) { return o.db = v, !v.empty(); }},
-        {"keep-days", "N", "days of history kept (default 400)",
-         [](HubOptions& o, const std::string& v) {
-             std::int64_t n = 0;
-             return count(v, 1, 100000, n) && (o.keepDays = static_cast<int>(n), true);
-         }},
-        {"max-sites", "N", "sites kept at most (default 5000)",
-         [](HubOptions& o, const std::string& v) {
-             std::int64_t n = 0;
-             return count(v, 1, 1000000, n) && (o.maxSites = static_cast<std::size_t>(n), true);
-         }},
+const cli::OptionTable<HubOptions>& options() {
+    static const cli::OptionTable<HubOptions> table = {
+        row("mqtt", "HOST:PORT", "the broker the booths publish to (required)",
+            [](HubOptions& o, const std::string& v) { return hostPort(v, o.mqttHost, o.mqttPort, 1); }),
+        row("mqtt-prefix", "P", "the topic prefix the booths publish under (default linewarden)",
+            [](HubOptions& o, const std::string& v) {
+                const bool ok = !v.empty() && v.find_first_of("+#") == std::string::npos &&
+                                v.front() != '/' && v.back() != '/';
+                if (ok) o.mqttPrefix = v;
+                return ok;
+            }),
+        fileRow("mqtt-cafile", "F", &HubOptions::mqttCafile, "TLS to the broker, trusting this CA"),
+        fileRow("mqtt-credentials", "F", &HubOptions::mqttCredentials,
+                "broker user and password: a file of two lines"),
+        row("mqtt-client-id", "ID", "the hub's session at the broker (default linewarden-hub-HOST)",
+            [](HubOptions& o, const std::string& v) {
+                return o.clientId = v, !v.empty() && v.size() <= 64;
+            }),
+        row("http", "ADDR:PORT", "serve the page and the API here (port 0: any free port)",
+            [](HubOptions& o, const std::string& v) {
+                // Port 0: any free port, told in the journal.
+                return o.http = hostPort(v, o.httpAddress, o.httpPort, 0);
+            }),
+        fileRow("http-token", "F", &HubOptions::httpToken, "require the token this file holds"),
+        fileRow("https-cert", "F", &HubOptions::httpsCert,
+                "HTTPS only, with this PEM certificate (chain)"),
+        fileRow("https-key", "F", &HubOptions::httpsKey, "and this PEM key"),
+        fileRow("db", "FILE", &HubOptions::db, "keep history in this SQLite file"),
+        row("keep-days", "N", "days of history kept (default 400)",
+            [](HubOptions& o, const std::string& v) {
+                std::int64_t n = 0;
+                return count(v, 1, 100000, n) && (o.keepDays = static_cast<int>(n), true);
+            }),
+        row("max-sites", "N", "sites kept at most (default 5000)",
+            [](HubOptions& o, const std::string& v) {
+                std::int64_t n = 0;
+                return count(v, 1, 1000000, n) && (o.maxSites = static_cast<std::size_t>(n), true);
+            }),
+        fileRow("config", "FILE", &HubOptions::configPath,
+                "the same options as key=value lines; the command line wins"),
     };
     return table;
-}
-
-const Option* findOption(std::string_view name) {
-    for (const Option& o : options()) {
-        if (name == o.name) return &o;
-    }
-    return nullptr;
 }
 
 std::string trim(const std::string& s) {
@@ -118,10 +110,10 @@ Result<> readConfig(const std::string& path, HubOptions& o) {
         if (eq == std::string::npos)
             return Result<>::failure(path + ":" + std::to_string(n) + ": key=value expected", n);
         const std::string key = trim(line.substr(0, eq));
-        const Option* opt = findOption(key);
-        if (!opt || key == "config")
+        const Option* opt = key == "config" ? nullptr : cli::findOption(options(), key);
+        if (!opt)
             return Result<>::failure(path + ":" + std::to_string(n) + ": unknown key " + key, n);
-        if (!opt->set(o, trim(line.substr(eq + 1))))
+        if (!opt->apply(o, trim(line.substr(eq + 1))).ok)
             return Result<>::failure(path + ":" + std::to_string(n) + ": bad value for " + key, n);
     }
     return {};
@@ -130,44 +122,26 @@ Result<> readConfig(const std::string& path, HubOptions& o) {
 }  // namespace
 
 std::string hubUsage() {
-    std::ostringstream u;
-    u << "usage: linewarden-hub --mqtt HOST:PORT [options]\n"
-         "Gathers every booth publishing under the prefix into one live page, with history.\n\n";
-    for (const Option& o : options()) {
-        std::string left = std::string("  --") + o.name + " " + o.arg;
-        left.resize(std::max<std::size_t>(left.size() + 2, 28), ' ');
-        u << left << o.help << '\n';
-    }
-    u << "  --config FILE             the same options as key=value lines\n"
-         "  --help, --version\n";
-    return u.str();
+    return cli::usageText(kHubName, "--mqtt HOST:PORT [OPTION]...",
+                          "Gathers every booth publishing under the prefix into one live page, "
+                          "with history.\n\n",
+                          options(), "Any option may also be written --NAME=VALUE.\n");
 }
 
 R readHubOptions(const std::vector<std::string>& args) {
+    const auto given = cli::splitLine<HubOptions>(args, options(), [](const std::string& a) {
+        return Result<>::failure("unexpected argument " + a);
+    });
+    if (!given.ok) return R::failure(given.error);
     HubOptions o;
-    // The config file first, wherever it stands; the command line over it.
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--config") {
-            if (i + 1 >= args.size()) return R::failure("--config needs a file");
-            o.configPath = args[i + 1];
-        }
+    // The config file first, wherever it stands on the line; the line over it.
+    for (const auto& g : given.value) {
+        if (g.option->name == "config") o.configPath = g.value;
     }
     if (!o.configPath.empty()) {
         if (Result<> r = readConfig(o.configPath, o); !r.ok) return R::failure(r.error, r.line);
     }
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a.rfind("--", 0) != 0) return R::failure("unexpected argument " + a);
-        const std::string name = a.substr(2);
-        if (name == "config") {
-            ++i;
-            continue;
-        }
-        const Option* opt = findOption(name);
-        if (!opt) return R::failure("unknown option " + a);
-        if (i + 1 >= args.size()) return R::failure(a + " needs " + opt->arg);
-        if (!opt->set(o, args[++i])) return R::failure("bad value for " + a + ": " + args[i]);
-    }
+    if (Result<> r = cli::apply(given.value, o); !r.ok) return R::failure(r.error);
     if (o.mqttHost.empty()) return R::failure("--mqtt HOST:PORT is required");
     if (o.httpsCert.empty() != o.httpsKey.empty() || (!o.httpsCert.empty() && !o.http))
         return R::failure("--https-cert and --https-key go together, with --http");

@@ -3,9 +3,12 @@
 #include <QDateTime>
 #include <QDate>
 #include <QFile>
+#include <QTcpSocket>
 #include <QTime>
+#include <deque>
 
 #include "core/activitylog.h"
+#include "core/boardjson.h"
 #include "core/jsonreader.h"
 #include "core/nightreport.h"
 #include "core/textutil.h"
@@ -30,7 +33,34 @@ std::optional<std::int64_t> timeParameter(const std::string& v, std::int64_t fal
     return t.toMSecsSinceEpoch();
 }
 
+constexpr qint64 kBoardLinger = 10'000;  // a board nobody opened in this long goes
+
 }  // namespace
+
+// One watched booth: its live boards and the latest records and events,
+// newest last, the count of those not pushed yet at the end of each.
+struct HubWeb::SiteBoard {
+    std::unique_ptr<web::LiveBoards> live;
+    std::deque<std::string> records;
+    std::deque<std::string> events;
+    std::size_t newRecords = 0;
+    std::size_t newEvents = 0;
+    std::uint64_t seq = 0;
+    qint64 created = 0;
+
+    static void add(std::deque<std::string>& list, std::size_t& fresh, std::string json) {
+        list.push_back(std::move(json));
+        if (list.size() > web::LiveBoards::kRecordsOnPage) list.pop_front();
+        fresh = std::min(fresh + 1, list.size());
+    }
+    void record(std::string_view text) {
+        add(records, newRecords, recordJson(++seq, "", "", text, ""));
+    }
+    static std::string last(const std::deque<std::string>& list, std::size_t n) {
+        std::vector<std::string_view> items(list.end() - static_cast<std::ptrdiff_t>(n), list.end());
+        return jsonArray(items);
+    }
+};
 
 std::optional<std::string> percentDecoded(std::string_view s) {
     std::string out;
@@ -59,6 +89,8 @@ HubWeb::HubWeb(Hub& hub, Journal journal, QObject* parent)
     : QObject(parent), m_hub(hub), m_journal(std::move(journal)) {
     QFile page(QStringLiteral(":/linewarden/hub.html"));
     if (page.open(QIODevice::ReadOnly)) m_page = page.readAll().toStdString();
+    QFile boardPage(QStringLiteral(":/linewarden/board.html"));
+    if (boardPage.open(QIODevice::ReadOnly)) m_boardPage = boardPage.readAll().toStdString();
     m_live = std::make_unique<web::LiveBoards>([this](bool first) { return message(first); },
                                                nullptr, web::LiveBoards::Encoding::Utf8);
     m_live->setMaxBacklog(kMaxBacklog);
@@ -67,6 +99,13 @@ HubWeb::HubWeb(Hub& hub, Journal journal, QObject* parent)
     });
     m_push.setInterval(kPushEvery);
     connect(&m_push, &QTimer::timeout, this, &HubWeb::pushTick);
+    connect(&m_hub, &Hub::recordTaken, this, [this](const std::string& site, const std::string& text) {
+        if (const auto it = m_boards.find(site); it != m_boards.end()) it->second->record(text);
+    });
+    connect(&m_hub, &Hub::eventTaken, this, [this](const std::string& site, const std::string& doc) {
+        if (const auto it = m_boards.find(site); it != m_boards.end())
+            SiteBoard::add(it->second->events, it->second->newEvents, doc);
+    });
 }
 
 HubWeb::~HubWeb() = default;
@@ -81,7 +120,7 @@ Result<> HubWeb::listen() {
         if (token.empty())
             return Result<>::failure("the token file " + o.httpToken + " holds no usable token");
     }
-    if (m_page.empty()) return Result<>::failure("the web page is missing from the program");
+    if (m_page.empty() || m_boardPage.empty()) return Result<>::failure("the web page is missing from the program");
     const QHostAddress address(QString::fromStdString(o.httpAddress));
     if (address.isNull()) return Result<>::failure("--http needs an IP address: " + o.httpAddress);
     QString host = address.toString();
@@ -98,7 +137,7 @@ Result<> HubWeb::listen() {
         if (!tls.ok) return Result<>::failure(tls.error);
         m_server->useTls(tls.value);
     }
-    connect(m_server.get(), &web::Server::webSocketRequested, m_live.get(), &web::LiveBoards::take);
+    connect(m_server.get(), &web::Server::webSocketRequested, this, &HubWeb::upgrade);
     if (!m_server->listen(address, static_cast<quint16>(o.httpPort))) {
         return Result<>::failure("cannot listen on " + o.httpAddress + ":" +
                                  std::to_string(o.httpPort) + ": " +
@@ -149,20 +188,102 @@ std::string HubWeb::message(bool first) {
     return j + "]}";
 }
 
+HubWeb::SiteBoard& HubWeb::board(const std::string& site) {
+    auto& b = m_boards[site];
+    if (b) return *b;
+    b = std::make_unique<SiteBoard>();
+    b->created = QDateTime::currentMSecsSinceEpoch();
+    SiteBoard* raw = b.get();
+    b->live = std::make_unique<web::LiveBoards>(
+        [this, site, raw](bool first) { return boardMessage(site, *raw, first); }, nullptr,
+        web::LiveBoards::Encoding::Utf8);
+    // The page opens with the booth's latest records: the stored ones, when kept.
+    if (History* h = m_hub.history()) {
+        const std::string text = h->recordsText(site, b->created - 24 * 3600 * 1000, b->created + 1);
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find('\n', start);
+            end = end == std::string::npos ? text.size() : end + 1;
+            b->record(std::string_view(text).substr(start, end - start));
+            start = end;
+        }
+    }
+    b->newRecords = 0;
+    return *b;
+}
+
+std::string HubWeb::boardMessage(const std::string& site, SiteBoard& b, bool first) {
+    const Site* s = m_hub.table().find(site);
+    if (!s) return "{}";
+    // "live": what the booth said can be believed now; the page goes stale on false.
+    const std::string live = s->online() && m_hub.brokerConnected() ? "true" : "false";
+    const std::string board = siteBoardJson(*s, hubNow());
+    std::string j;
+    if (first) {
+        j = firstLiveBoardJson(board, SiteBoard::last(b.records, b.records.size()),
+                               SiteBoard::last(b.events, b.events.size()), site);
+    } else {
+        j = liveBoardJson(board, SiteBoard::last(b.records, b.newRecords),
+                          SiteBoard::last(b.events, b.newEvents));
+        b.newRecords = b.newEvents = 0;
+    }
+    j.pop_back();
+    return j + ",\"live\":" + live + "}";
+}
+
+void HubWeb::upgrade(QTcpSocket* socket) {
+    // The head is still unread: it says which live view the socket is for.
+    const QByteArray head = socket->peek(static_cast<qint64>(web::kMaxHead));
+    const web::ParseResult p = web::parseRequestHead(std::string_view(head.constData(), head.size()));
+    if (p.outcome == web::ParseResult::Outcome::Complete && p.request.path == "/ws") {
+        m_live->take(socket);
+    } else if (const auto site = p.outcome == web::ParseResult::Outcome::Complete
+                                     ? boardSite(p.request.path, "/ws") : std::nullopt) {
+        board(*site).live->take(socket);
+    } else {
+        socket->abort();
+        socket->deleteLater();
+    }
+}
+
 void HubWeb::pushTick() {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     // Changes as they come, and the counts every second even without any,
     // so an open page can tell a quiet chain from a dead link.
-    if (m_dirty.empty() && now - m_lastPush < kHeartbeat.count()) return;
+    const bool beat = now - m_lastPush >= kHeartbeat.count();
+    for (auto it = m_boards.begin(); it != m_boards.end();) {
+        SiteBoard& b = *it->second;
+        if (b.live->clients() == 0 && now - b.created > kBoardLinger) {
+            it = m_boards.erase(it);
+            continue;
+        }
+        if (beat || m_dirty.count(it->first) || b.newRecords || b.newEvents) b.live->push();
+        ++it;
+    }
+    if (m_dirty.empty() && !beat) return;
     m_lastPush = now;
     m_live->push();
     m_dirty.clear();
 }
 
+std::optional<std::string> HubWeb::boardSite(std::string_view path, std::string_view tail) const {
+    constexpr std::string_view kSitePath = "/site/";
+    if (!path.starts_with(kSitePath) || !path.ends_with(tail) ||
+        path.size() <= kSitePath.size() + tail.size())
+        return std::nullopt;
+    const std::string_view raw = path.substr(kSitePath.size(), path.size() - kSitePath.size() - tail.size());
+    if (raw.find('/') != std::string_view::npos) return std::nullopt;
+    auto name = percentDecoded(raw);
+    if (!name || name->size() > kMaxSiteName || !m_hub.table().find(*name)) return std::nullopt;
+    return name;
+}
+
 web::Answer HubWeb::answer(const web::Request& request) const {
     if (!m_rule) return web::refusal(503);
-    if (auto refused = web::gate(request, *m_rule)) return *refused;
     const std::string& path = request.path;
+    // A booth's board socket is its own upgrade path; any other goes to /ws.
+    const bool boardSocket = boardSite(path, "/ws").has_value();
+    if (auto refused = web::gate(request, *m_rule, boardSocket ? path : "/ws")) return *refused;
     const SiteTable& table = m_hub.table();
     if (path == "/") return web::pageAnswer(m_page);
     if (path == "/api/sites") {
@@ -208,6 +329,10 @@ web::Answer HubWeb::answer(const web::Request& request) const {
         const auto name = percentDecoded(path.substr(6, path.size() - 6 - kReport.size()));
         if (!name || !table.find(*name)) return web::textAnswer(404, "No such site");
         return nightReport(*name, web::queryValue(request.query, "night"));
+    }
+    if (path.rfind("/site/", 0) == 0) {
+        if (!boardSite(path, "")) return web::textAnswer(404, "No such site");
+        return web::pageAnswer(m_boardPage);
     }
     return web::textAnswer(404, "Not found");
 }

@@ -2,12 +2,15 @@
 
 #include <QObject>
 #include <QTimer>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
 
 #include "core/result.h"
 #include "hub/hub.h"
+
+class QTcpSocket;
 
 namespace lw::web {
 class AccessRule;
@@ -24,7 +27,8 @@ namespace lw::hub {
 // /api/history?site=&from=&to=, /site/SITE/report?night=DATE (the night
 // report from the stored records) and the WebSocket /ws, which gets every site
 // once and then only the sites that changed (with the counts every second,
-// so a page knows it is live).
+// so a page knows it is live). /site/SITE is the booth's own board page,
+// fed by /site/SITE/ws with the booth's messages made from the table.
 class HubWeb final : public QObject {
     Q_OBJECT
 public:
@@ -42,7 +46,15 @@ public:
     // The answer to one request; public so the rules are tested without a socket.
     web::Answer answer(const web::Request& request) const;
 
+    // SITE of /site/SITE followed by `tail`, when SITE is a site the table
+    // holds (percent-decoded, one path segment); nullopt otherwise.
+    std::optional<std::string> boardSite(std::string_view path, std::string_view tail) const;
+
 private:
+    struct SiteBoard;
+    SiteBoard& board(const std::string& site);
+    std::string boardMessage(const std::string& site, SiteBoard& b, bool first);
+    void upgrade(QTcpSocket* socket);
     web::Answer nightReport(const std::string& site, const std::string& night) const;
     std::string message(bool first);
     std::string header() const;
@@ -57,6 +69,9 @@ private:
     std::unique_ptr<web::Server> m_server;
     std::unique_ptr<web::LiveBoards> m_live;
     std::set<std::string> m_dirty;  // sites changed since the last push
+    // Only the booths someone watches: gone again once nobody does.
+    std::map<std::string, std::unique_ptr<SiteBoard>, std::less<>> m_boards;
+    std::string m_boardPage;
     QTimer m_push;
     qint64 m_lastPush = 0;
 };

@@ -242,6 +242,28 @@ std::string siteJson(const Site& s, bool detail) {
     return j;
 }
 
+std::string siteBoardJson(const Site& s, const HubTime& now) {
+    const BusDoc bus = s.bus.value_or(BusDoc{false, false, "closed", "", ""});
+    std::string j = "{\"at\":" + quoted(s.online() ? now.text : s.lastHeard.text) +
+                    ",\"remote\":" + (bus.remote ? "true" : "false") +
+                    ",\"noise\":" + (bus.noise ? "true" : "false") +
+                    ",\"port\":" + quoted(bus.port) + ",\"port_since\":" + timeOrNull(bus.portSince) +
+                    ",\"units\":[";
+    for (std::size_t i = 0; i < s.units.size(); ++i) {
+        if (i) j += ',';
+        const UnitDoc u = s.units[i].value_or(UnitDoc{static_cast<int>(i) + 1, "", "absent", false,
+                                                      "", " ", " ", "", "", ""});
+        j += "{\"unit\":" + std::to_string(u.unit) + ",\"name\":" + quoted(u.name) +
+             ",\"state\":" + quoted(u.state) +
+             ",\"interlock\":" + (u.interlock ? "true" : "false") +
+             ",\"cause\":" + (u.cause.empty() ? "null" : quoted(u.cause)) +
+             ",\"words\":" + quoted(u.words) + ",\"clock\":" + quoted(u.clock) +
+             ",\"since\":" + timeOrNull(u.since) +
+             ",\"show_started\":" + timeOrNull(u.showStarted) + '}';
+    }
+    return j + "]}";
+}
+
 std::string countsJson(const Counts& c, const TableStats& s, std::size_t sites) {
     return "{\"sites\":" + std::to_string(sites) + ",\"online\":" + std::to_string(c.online) +
            ",\"offline\":" + std::to_string(c.offline) + ",\"running\":" +

@@ -108,5 +108,10 @@ private:
 // The JSON the page and /api read; every text is quoted and escaped.
 std::string siteJson(const Site& site, bool detail);
 std::string countsJson(const Counts& c, const TableStats& s, std::size_t sites);
+// The booth's own board as its web page reads it, from the contract fields
+// alone (the page derives the colours): {"at","remote","noise","port",
+// "port_since","units":[16]}, a unit never heard as absent. `at` is `now`
+// while the site is online, else when the hub last heard it.
+std::string siteBoardJson(const Site& site, const HubTime& now);
 
 }  // namespace lw::hub

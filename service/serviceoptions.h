@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/commandline.h"
 #include "core/monitoroptions.h"
 #include "core/result.h"
 
@@ -59,11 +60,8 @@ Result<ServiceOptions> readServiceOptions(const std::vector<std::string>& args);
 // ADDR:PORT, [IPv6]:PORT or localhost:PORT.
 std::optional<HttpEndpoint> parseEndpoint(std::string_view text);
 
-// HOST:PORT or [IPv6]:PORT, the host as written, the port 0 to 65535.
-struct HostPort {
-    std::string host;
-    int port = 0;
-};
-std::optional<HostPort> splitHostPort(std::string_view text);
+// HOST:PORT, read as every program reads it.
+using cli::HostPort;
+using cli::splitHostPort;
 
 }  // namespace lw::service

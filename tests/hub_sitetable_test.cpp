@@ -125,6 +125,23 @@ TEST_F(Fixture, ARepeatedUnitIsNoNews) {
     EXPECT_TRUE(table.take("lw", "lw/r/unit/1", unitDoc(1, "failed"), at(3)).news);
 }
 
+TEST_F(Fixture, TheBoothsBoardHasSixteenUnitsAndTheTimeItWasLastTrue) {
+    send("b", "online", "1", 1);
+    send("b", "unit/2", unitDoc(2, "running", true), 2);
+    const HubTime now = at(7);
+    std::string j = siteBoardJson(*table.find("b"), now);
+    // Never heard: absent with a blank clock; no bus yet: the port closed.
+    EXPECT_EQ(j.substr(0, j.find(",\"units\"")),
+              R"({"at":"t7","remote":false,"noise":false,"port":"closed","port_since":null)");
+    EXPECT_NE(j.find(R"({"unit":1,"name":"","state":"absent","interlock":false,"cause":null,"words":" ","clock":" ","since":null,"show_started":null})"),
+              std::string::npos) << j;
+    EXPECT_NE(j.find(R"("unit":16,)"), std::string::npos) << j;
+    EXPECT_NE(j.find(R"("state":"running","interlock":true,)"), std::string::npos) << j;
+    send("b", "online", "0", 5);
+    j = siteBoardJson(*table.find("b"), now);
+    EXPECT_EQ(j.rfind(R"({"at":"t5",)", 0), 0u) << j;  // offline: as of the last word heard
+}
+
 }  // namespace
 
 // The command line, one row per refusal with its words.
@@ -143,8 +160,10 @@ TEST(HubOptions, OneLinePerRefusal) {
         {{"--mqtt", "b:1", "--mqtt-prefix", "a/"}, "bad value for --mqtt-prefix: a/"},
         {{"--mqtt", "b:1", "--max-sites", "0"}, "bad value for --max-sites: 0"},
         {{"--mqtt", "b:1", "--keep-days", "-3"}, "bad value for --keep-days: -3"},
-        {{"--mqtt", "b:1", "--http"}, "--http needs ADDR:PORT"},
-        {{"--mqtt", "b:1", "--frobnicate", "1"}, "unknown option --frobnicate"},
+        {{"--mqtt", "b:1", "--http"}, "--http needs a value"},
+        {{"--mqtt", "b:1", "--frobnicate", "1"}, "unknown argument --frobnicate"},
+        {{"--mqtt", "::1:1884"}, "bad value for --mqtt: ::1:1884"},  // IPv6 in brackets
+        {{"--mqtt=b:1", "--http=127.0.0.1:99999"}, "bad value for --http: 127.0.0.1:99999"},
         {{"--mqtt", "b:1", "stray"}, "unexpected argument stray"},
         {{"--config", "/nonexistent/hub.conf"}, "cannot read the config file /nonexistent/hub.conf"},
     };
@@ -162,6 +181,7 @@ TEST(HubOptions, OneLinePerRefusal) {
     EXPECT_EQ(o.value.httpPort, 0);
     EXPECT_EQ(o.value.maxSites, 7u);
     EXPECT_EQ(o.value.keepDays, 400);
+    EXPECT_TRUE(hubUsage().find("  --max-sites N") != std::string::npos) << hubUsage();
 
     // The shipped configuration reads, and the line wins over it.
     const auto conf = readHubOptions({"--config", LW_SOURCE_DIR "/packaging/hub.conf", "--keep-days", "9"});

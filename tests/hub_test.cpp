@@ -244,6 +244,8 @@ private Q_SLOTS:
                     .contains(evil));
         QCOMPARE(browser.eval(QStringLiteral("document.querySelector('.tile').className")),
                  QStringLiteral("tile w-failed"));
+        QCOMPARE(browser.eval(QStringLiteral("document.querySelector('.tile a').pathname")),
+                 QStringLiteral("/site/failing"));
         QCOMPARE(browser.eval(QStringLiteral("document.querySelectorAll('.tile')[1].className")),
                  QStringLiteral("tile w-offline"));
         // A failure published now shows on the open page.
@@ -278,7 +280,7 @@ private Q_SLOTS:
             auto monitor = std::make_unique<QProcess>();
             monitor->start(QStringLiteral(LW_MONITOR),
                            {"--device", link, "--site", QStringLiteral("booth-%1").arg(i), "--mqtt",
-                            QStringLiteral("127.0.0.1:%1").arg(m_broker->port()), "--mqtt-prefix", "real"});
+                            QStringLiteral("127.0.0.1:%1").arg(m_broker->port()), "--mqtt-prefix", "real", "--activity"});
             QVERIFY(monitor->waitForStarted(5000));
             running.push_back(std::move(sim));
             running.push_back(std::move(monitor));
@@ -288,9 +290,39 @@ private Q_SLOTS:
                  qPrintable(httpGet(http, QStringLiteral("/api/sites")).left(800) + hub.journal()));
         QCOMPARE(countOf(sitesNow(http), "invalid"), 0);
         QCOMPARE(countOf(sitesNow(http), "online"), 2);
+        // The booth's own board, fed by the hub: its failed unit blinks as the
+        // booth's does, its records come along, and it is live.
+        const QString chromium = findTool(QStringLiteral("chromium"));
+        std::unique_ptr<Browser> browser;
+        const QString failedPanel = QStringLiteral(
+            "getComputedStyle(document.querySelector('.unit[data-state=failed]')).backgroundColor");
+        if (!chromium.isEmpty()) {
+            browser = std::make_unique<Browser>();
+            QVERIFY(browser->start(chromium, m_dir.filePath(QStringLiteral("board-profile"))));
+            browser->call("Page.navigate",
+                          {{"url", QStringLiteral("http://127.0.0.1:%1/site/booth-2").arg(http)}});
+            QVERIFY(browser->until(QStringLiteral("document.body.dataset.state"), QStringLiteral("live")));
+            QCOMPARE(browser->eval(QStringLiteral("document.getElementById('site').textContent")),
+                     QStringLiteral("booth-2"));
+            QVERIFY(browser->until(QStringLiteral("document.querySelector('.unit[data-state=failed] .status').textContent"),
+                                   QStringLiteral("HELP ME")));
+            QVERIFY(browser->until(failedPanel, QStringLiteral("rgb(255, 0, 0)")));
+            QVERIFY(browser->until(failedPanel, QStringLiteral("rgb(0, 255, 0)")));
+            QVERIFY(browser->until(QStringLiteral("String(/FAILED BECAUSE/.test(document.getElementById('recordlist').textContent))"),
+                                   QStringLiteral("true"), 25000));
+        }
+        QVERIFY(httpGet(http, QStringLiteral("/site/booth-3")).startsWith("No such site"));
+        QVERIFY(httpGet(http, QStringLiteral("/site/booth-2%2Fx")).startsWith("No such site"));
+        QVERIFY(httpGet(http, QStringLiteral("/site/booth%2D2")).contains("STATUS REMOTE"));
+        QVERIFY(httpGet(http, QStringLiteral("/site/booth-2/ws")).startsWith("A WebSocket upgrade"));
         // A booth killed: its will says offline, and its failures no longer count.
         running[3]->kill();
         running[3]->waitForFinished(5000);
+        if (browser) {
+            QVERIFY(browser->until(QStringLiteral("document.body.dataset.state"), QStringLiteral("stale")));
+            QVERIFY(browser->eval(QStringLiteral("document.getElementById('banner').textContent"))
+                        .startsWith(QStringLiteral("NOT LIVE")));
+        }
         QVERIFY(waitUntil([&] {
             return httpGet(http, QStringLiteral("/api/site/booth-2")).contains("\"worst\":\"offline\"");
         }, 10000));
