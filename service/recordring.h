@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/boardjson.h"
 #include "core/reports.h"
 
 namespace lw::service {
@@ -61,12 +62,9 @@ public:
     std::string jsonAfter(std::uint64_t seq, std::size_t max) const {
         std::size_t first = m_events.size();
         while (first > 0 && m_events[first - 1].seq > seq && m_events.size() - first < max) --first;
-        std::string out = "[";
-        for (std::size_t i = first; i < m_events.size(); ++i) {
-            if (i > first) out += ',';
-            out += m_events[i].json;
-        }
-        return out + ']';
+        std::vector<std::string_view> items;
+        for (std::size_t i = first; i < m_events.size(); ++i) items.emplace_back(m_events[i].json);
+        return jsonArray(items);
     }
     std::uint64_t lastSeq() const { return m_events.empty() ? 0 : m_events.back().seq; }
 
