@@ -33,6 +33,19 @@ const char* const kSchema[] = {
 
 QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
+// The rows a prepared query gives, each made a JSON value, as one array;
+// empty when the query fails.
+std::string rowsJson(QSqlQuery& query, const std::function<std::string(const QSqlQuery&)>& row) {
+    std::string out = "[";
+    if (query.exec()) {
+        while (query.next()) {
+            if (out.size() > 1) out += ',';
+            out += row(query);
+        }
+    }
+    return out + ']';
+}
+
 }  // namespace
 
 History::History(Journal journal) : m_journal(std::move(journal)) {
@@ -161,8 +174,7 @@ std::int64_t History::prune(int days, std::int64_t now) {
 }
 
 std::string History::eventsJson(const std::string& site, std::int64_t afterId, int limit) {
-    std::string out = "[";
-    if (!m_open) return out + "]";
+    if (!m_open) return "[]";
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.prepare(QStringLiteral("SELECT id, site, received, doc FROM event WHERE id > ? AND "
                                  "(? = '' OR site = ?) ORDER BY id LIMIT ?"));
@@ -170,24 +182,18 @@ std::string History::eventsJson(const std::string& site, std::int64_t afterId, i
     query.addBindValue(q(site));
     query.addBindValue(q(site));
     query.addBindValue(limit);
-    if (!query.exec()) return out + "]";
-    bool first = true;
-    while (query.next()) {
-        if (!first) out += ',';
-        first = false;
-        // The document was checked when it came and is stored as it came.
-        out += "{\"id\":" + std::to_string(query.value(0).toLongLong()) +
-               ",\"site\":" + jsonQuote(query.value(1).toString().toStdString()) +
-               ",\"received\":" + std::to_string(query.value(2).toLongLong()) +
-               ",\"event\":" + query.value(3).toString().toStdString() + "}";
-    }
-    return out + "]";
+    // The document was checked when it came and is stored as it came.
+    return rowsJson(query, [](const QSqlQuery& r) {
+        return "{\"id\":" + std::to_string(r.value(0).toLongLong()) +
+               ",\"site\":" + jsonQuote(r.value(1).toString().toStdString()) +
+               ",\"received\":" + std::to_string(r.value(2).toLongLong()) +
+               ",\"event\":" + r.value(3).toString().toStdString() + "}";
+    });
 }
 
 std::string History::historyJson(const std::string& site, std::int64_t from, std::int64_t to,
                                  int limit) {
-    std::string out = "[";
-    if (!m_open) return out + "]";
+    if (!m_open) return "[]";
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.prepare(QStringLiteral("SELECT id, received, doc FROM unit_change WHERE site = ? AND "
                                  "received >= ? AND received < ? ORDER BY id LIMIT ?"));
@@ -195,16 +201,11 @@ std::string History::historyJson(const std::string& site, std::int64_t from, std
     query.addBindValue(static_cast<qlonglong>(from));
     query.addBindValue(static_cast<qlonglong>(to));
     query.addBindValue(limit);
-    if (!query.exec()) return out + "]";
-    bool first = true;
-    while (query.next()) {
-        if (!first) out += ',';
-        first = false;
-        out += "{\"id\":" + std::to_string(query.value(0).toLongLong()) +
-               ",\"received\":" + std::to_string(query.value(1).toLongLong()) +
-               ",\"unit\":" + query.value(2).toString().toStdString() + "}";
-    }
-    return out + "]";
+    return rowsJson(query, [](const QSqlQuery& r) {
+        return "{\"id\":" + std::to_string(r.value(0).toLongLong()) +
+               ",\"received\":" + std::to_string(r.value(1).toLongLong()) +
+               ",\"unit\":" + r.value(2).toString().toStdString() + "}";
+    });
 }
 
 std::string History::recordsText(const std::string& site, std::int64_t from, std::int64_t to) {
