@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "core/journal.h"
 #include "core/payloadcheck.h"
 #include "core/result.h"
 
@@ -17,7 +18,6 @@ namespace lw::hub {
 
 class History {
 public:
-    using Journal = std::function<void(const std::string&)>;
     explicit History(Journal journal);
     ~History();
 

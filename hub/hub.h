@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "core/journal.h"
 #include "core/result.h"
 #include "hub/history.h"
 #include "hub/huboptions.h"
@@ -17,8 +18,6 @@ class Link;
 }
 
 namespace lw::hub {
-
-using Journal = std::function<void(const std::string&)>;
 
 // Now, in milliseconds since the epoch and as contract text with the local offset.
 HubTime hubNow();

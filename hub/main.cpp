@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     const auto parsed = readHubOptions(args);
     if (!parsed.ok) return lw::cli::usageError(kHubName, parsed.error, usage);
 
-    const Journal journal = [](const std::string& line) {
+    const lw::Journal journal = [](const std::string& line) {
         std::cerr << kHubName << ": " << line << std::endl;
     };
     Hub hub(parsed.value, journal);

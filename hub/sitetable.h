@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/journal.h"
 #include "core/payloadcheck.h"
 
 // Every booth the hub has heard, by site name: what its retained topics last
@@ -71,7 +72,6 @@ struct TableStats {
 class SiteTable {
 public:
     // Told once when a message is dropped because the table is full.
-    using Journal = std::function<void(const std::string&)>;
     explicit SiteTable(std::size_t maxSites = kDefaultMaxSites, Journal journal = {});
 
     // What one message did.

@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     if (!parsed.ok) return lw::cli::usageError(kServiceName, parsed.error, serviceUsage());
     const ServiceOptions& options = parsed.value;
 
-    const Journal journal = [](const std::string& line) {
+    const lw::Journal journal = [](const std::string& line) {
         std::cerr << kServiceName << ": " << line << std::endl;
     };
     if (options.haRemove) {

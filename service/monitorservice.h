@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "core/journal.h"
 #include "core/beeper.h"
 #include "core/monitorsession.h"
 #include "core/reports.h"
@@ -19,9 +20,6 @@
 
 namespace lw::service {
 
-// Where one line per event goes: port opened, lost and back, log file
-// failures, the web board listening. Never per tick.
-using Journal = std::function<void(const std::string&)>;
 
 // The headless monitor: port + session + runner. The serial layer's port,
 // kept open by a PortKeeper; the board's monitor session; its timers. It keeps the

@@ -10,12 +10,12 @@
 
 namespace lw::mqtt {
 
-Publisher::Publisher(Settings settings, Tell tell)
+Publisher::Publisher(Settings settings, Journal journal)
     : m_settings(std::move(settings)),
-      m_tell(std::move(tell)),
+      m_journal(std::move(journal)),
       m_outbox(std::make_shared<Outbox>(m_settings.queueCapacity)) {
-    if (!m_tell) {
-        m_tell = [](const std::string& line) {
+    if (!m_journal) {
+        m_journal = [](const std::string& line) {
             std::fprintf(stderr, "%s\n", line.c_str());
             std::fflush(stderr);
         };
@@ -38,7 +38,7 @@ Result<> Publisher::start() {
     // Lines from the publisher's thread are told on this one, a whole line at a time.
     auto tell = [this](const std::string& line) {
         QMetaObject::invokeMethod(
-            &m_home, [this, line] { m_tell(line); }, Qt::QueuedConnection);
+            &m_home, [this, line] { m_journal(line); }, Qt::QueuedConnection);
     };
     auto sender = Sender::create(m_settings, std::move(login), m_outbox, std::move(tell));
     if (!sender.ok) return Result<>::failure(sender.error);

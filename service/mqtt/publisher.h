@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/journal.h"
 #include "core/result.h"
 #include "net/mqtt/link.h"
 #include "service/mqtt/outbox.h"
@@ -50,9 +51,8 @@ struct Settings {
 class Publisher {
 public:
     // One line for the journal, called on the thread that made the publisher.
-    using Tell = std::function<void(const std::string&)>;
 
-    explicit Publisher(Settings settings, Tell tell = {});
+    explicit Publisher(Settings settings, Journal journal = {});
     ~Publisher();
     Publisher(const Publisher&) = delete;
     Publisher& operator=(const Publisher&) = delete;
@@ -91,7 +91,7 @@ private:
     void giveTurn();
 
     Settings m_settings;
-    Tell m_tell;
+    Journal m_journal;
     MessageHandler m_onMessage;
     QObject m_home;  // where the journal lines are told
     RetainedSlots m_retained;

@@ -11,9 +11,9 @@ namespace lw::mqtt {
 
 Result<std::unique_ptr<Sender>> Sender::create(const Settings& settings,
                                                std::optional<Credentials> login,
-                                               std::shared_ptr<Outbox> outbox, Tell tell) {
+                                               std::shared_ptr<Outbox> outbox, Journal journal) {
     using R = Result<std::unique_ptr<Sender>>;
-    std::unique_ptr<Sender> sender(new Sender(settings, std::move(outbox), std::move(tell)));
+    std::unique_ptr<Sender> sender(new Sender(settings, std::move(outbox), std::move(journal)));
     Sender* self = sender.get();
     LinkSettings ls;
     ls.broker = settings.broker;
@@ -40,12 +40,12 @@ Result<std::unique_ptr<Sender>> Sender::create(const Settings& settings,
     return R::success(std::move(sender));
 }
 
-Sender::Sender(const Settings& settings, std::shared_ptr<Outbox> outbox, Tell tell)
+Sender::Sender(const Settings& settings, std::shared_ptr<Outbox> outbox, Journal journal)
     : m_topics(settings.prefix, settings.site),
       m_broker(settings.broker),
       m_recordWindow(settings.recordWindow),
       m_outbox(std::move(outbox)),
-      m_tell(std::move(tell)),
+      m_journal(std::move(journal)),
       m_grace(new QTimer(this)) {
     m_grace->setSingleShot(true);
     connect(m_grace, &QTimer::timeout, this, &Sender::sayGoodbye);
@@ -70,7 +70,7 @@ void Sender::sendWaiting() {
     while (events < b.events.size()) {
         const Link::Handed h = m_link->publish(m_topics.event(), b.events[events++], false);
         if (h.how == Link::Handed::How::Refused) {
-            m_tell("MQTT: an event could not be published (" + h.why + ")");
+            m_journal("MQTT: an event could not be published (" + h.why + ")");
             break;
         }
         if (h.how == Link::Handed::How::Kept) break;
@@ -83,7 +83,7 @@ void Sender::sendWaiting() {
     while (handed < b.records.size()) {
         const Link::Handed h = m_link->publish(m_topics.record(), b.records[handed++], false);
         if (h.how == Link::Handed::How::Refused) {
-            m_tell("MQTT: a record could not be published (" + h.why + ")");
+            m_journal("MQTT: a record could not be published (" + h.why + ")");
             break;
         }
         m_recordMids.insert(h.mid);
@@ -110,7 +110,7 @@ void Sender::stop(std::chrono::milliseconds grace) {
 
 void Sender::onConnected() {
     m_outbox->setConnected(true);
-    m_tell("MQTT: connected to the broker " + where(m_broker));
+    m_journal("MQTT: connected to the broker " + where(m_broker));
     m_link->publish(m_topics.online(), kOnline, true);
     m_outbox->resendRetained();
     sendWaiting();
@@ -118,7 +118,7 @@ void Sender::onConnected() {
 
 void Sender::onLost(const std::string& why) {
     m_outbox->setConnected(false);
-    m_tell("MQTT: lost the broker " + where(m_broker) + " (" + why +
+    m_journal("MQTT: lost the broker " + where(m_broker) + " (" + why +
            "); records are kept until it is back");
     if (m_phase == Phase::Delivering) {
         m_phase = Phase::Abandoning;
@@ -127,7 +127,7 @@ void Sender::onLost(const std::string& why) {
 }
 
 void Sender::onUnreachable(const std::string& why) {
-    m_tell("MQTT: cannot connect to the broker " + where(m_broker) + " (" + why +
+    m_journal("MQTT: cannot connect to the broker " + where(m_broker) + " (" + why +
            "); retrying with back-off up to " + std::to_string(kLongestRetry.count() / 1000) +
            " s");
 }
@@ -160,7 +160,7 @@ void Sender::onClosed() {
     // Handed over before a clean DISCONNECT, a record is on its way.
     if (m_phase != Phase::Leaving) left += m_recordMids.size();
     if (left > 0) {
-        m_tell("MQTT: " + std::to_string(left) + " records were not delivered to the broker");
+        m_journal("MQTT: " + std::to_string(left) + " records were not delivered to the broker");
     }
     QThread::currentThread()->quit();
 }
@@ -171,11 +171,11 @@ void Sender::tellDrops(std::uint64_t dropped, bool caughtUp) {
     if (dropped == m_dropsTold) return;
     if (!m_fullTold) {
         m_fullTold = true;
-        m_tell("MQTT: the record queue is full (" + std::to_string(m_outbox->capacity()) +
+        m_journal("MQTT: the record queue is full (" + std::to_string(m_outbox->capacity()) +
                " records): the oldest are dropped until the broker takes them");
     }
     if (caughtUp) {
-        m_tell("MQTT: the broker has the backlog; " + std::to_string(dropped - m_dropsTold) +
+        m_journal("MQTT: the broker has the backlog; " + std::to_string(dropped - m_dropsTold) +
                " records were dropped while the queue was full");
         m_dropsTold = dropped;
         m_fullTold = false;

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "core/journal.h"
 #include "core/result.h"
 #include "net/mqtt/link.h"
 #include "service/mqtt/topics.h"
@@ -26,12 +27,11 @@ struct Settings;
 class Sender final : public QObject {
 public:
     // One line for the journal.
-    using Tell = std::function<void(const std::string&)>;
 
     // With its link, or why the settings cannot make one.
     static Result<std::unique_ptr<Sender>> create(const Settings& settings,
                                                   std::optional<Credentials> login,
-                                                  std::shared_ptr<Outbox> outbox, Tell tell);
+                                                  std::shared_ptr<Outbox> outbox, Journal journal);
 
     // Messages on the settings' subscriptions, told on this sender's thread.
     using MessageHandler = std::function<void(const std::string& topic, const std::string& payload)>;
@@ -45,7 +45,7 @@ public:
     void stop(std::chrono::milliseconds grace);
 
 private:
-    Sender(const Settings& settings, std::shared_ptr<Outbox> outbox, Tell tell);
+    Sender(const Settings& settings, std::shared_ptr<Outbox> outbox, Journal journal);
 
     enum class Phase {
         Publishing,
@@ -67,7 +67,7 @@ private:
     Endpoint m_broker;
     std::size_t m_recordWindow;
     std::shared_ptr<Outbox> m_outbox;
-    Tell m_tell;
+    Journal m_journal;
     MessageHandler m_onMessage;
     Link* m_link = nullptr;
     QTimer* m_grace;
