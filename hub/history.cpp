@@ -29,6 +29,10 @@ const char* const kSchema[] = {
     "CREATE INDEX IF NOT EXISTS record_site ON record (site, received)",
     "CREATE TABLE IF NOT EXISTS online (id INTEGER PRIMARY KEY, site TEXT NOT NULL, "
     "online INTEGER NOT NULL, received INTEGER NOT NULL)",
+    // Who did what to which alarm: the only writes people make.
+    "CREATE TABLE IF NOT EXISTS action (id INTEGER PRIMARY KEY, site TEXT NOT NULL, "
+    "alarm TEXT NOT NULL, action TEXT NOT NULL, by TEXT NOT NULL, reason TEXT NOT NULL, "
+    "until TEXT NOT NULL, received INTEGER NOT NULL)",
 };
 
 QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
@@ -148,6 +152,17 @@ void History::record(const std::string& site, const std::string& text, std::int6
          });
 }
 
+void History::action(const std::string& site, const std::string& alarm, const std::string& action,
+                     const std::string& by, const std::string& reason, const std::string& until,
+                     std::int64_t at) {
+    exec(QStringLiteral("INSERT INTO action (site, alarm, action, by, reason, until, received) "
+                        "VALUES (?, ?, ?, ?, ?, ?, ?)"),
+         [&](QSqlQuery& query) {
+             for (const std::string* v : {&site, &alarm, &action, &by, &reason, &until}) query.addBindValue(q(*v));
+             query.addBindValue(static_cast<qlonglong>(at));
+         });
+}
+
 void History::online(const std::string& site, bool on, std::int64_t received) {
     exec(QStringLiteral("INSERT INTO online (site, online, received) VALUES (?, ?, ?)"),
          [&](QSqlQuery& query) {
@@ -160,7 +175,7 @@ void History::online(const std::string& site, bool on, std::int64_t received) {
 std::int64_t History::prune(int days, std::int64_t now) {
     const qlonglong before = now - days * kDayMs;
     std::int64_t dropped = 0;
-    for (const char* table : {"unit_change", "event", "record", "online"}) {
+    for (const char* table : {"unit_change", "event", "record", "online", "action"}) {
         QSqlQuery query(QSqlDatabase::database(m_connection, false));
         query.prepare(QStringLiteral("DELETE FROM %1 WHERE received < ?").arg(QLatin1String(table)));
         query.addBindValue(before);

@@ -32,6 +32,9 @@ public:
                std::int64_t received);
     void record(const std::string& site, const std::string& text, std::int64_t received);
     void online(const std::string& site, bool online, std::int64_t received);
+    // An operator's action on an alarm: who (the token's label), what, when.
+    void action(const std::string& site, const std::string& alarm, const std::string& action,
+                const std::string& by, const std::string& reason, const std::string& until, std::int64_t at);
 
     // Drops what is older than `days` before `now`; returns rows dropped.
     std::int64_t prune(int days, std::int64_t now);

@@ -1,30 +1,20 @@
 #include "hub/hub.h"
 
 #include <QDateTime>
+#include <QDate>
 #include <QHostInfo>
+#include <QTime>
 #include <chrono>
 #include <cstdio>
 #include <variant>
 
+#include "core/activitylog.h"
+#include "core/jsonreader.h"
+#include "core/nightreport.h"
 #include "net/mqtt/credentials.h"
 #include "net/mqtt/link.h"
 
 namespace lw::hub {
-
-HubTime hubTimeAt(std::int64_t ms, int offset) {
-    const std::int64_t local = ms / 1000 + offset;
-    const auto day = std::chrono::floor<std::chrono::days>(std::chrono::sys_seconds{std::chrono::seconds{local}});
-    const std::chrono::year_month_day ymd{day};
-    const std::int64_t secs = local - day.time_since_epoch().count() * 86400;
-    const int off = offset < 0 ? -offset : offset;
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02d%c%02d:%02d",
-                  static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
-                  static_cast<unsigned>(ymd.day()), static_cast<int>(secs / 3600),
-                  static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60),
-                  offset < 0 ? '-' : '+', off / 3600, off / 60 % 60);
-    return {ms, buf};
-}
 
 HubTime hubNow() {
     const QDateTime now = QDateTime::currentDateTime();
@@ -35,9 +25,31 @@ Hub::Hub(HubOptions options, Journal journal, QObject* parent)
     : QObject(parent),
       m_options(std::move(options)),
       m_journal(std::move(journal)),
-      m_table(m_options.maxSites, m_journal) {
+      m_table(m_options.maxSites, m_journal),
+      m_alarms(AlarmSettings{m_options.busLostAfterMs, m_options.offlineAfterMs}),
+      m_notices(NoticeSettings{1000, m_options.groupMs, m_options.remindMs, m_options.pageUrl}) {
     m_tick.setInterval(kTick);
     connect(&m_tick, &QTimer::timeout, this, &Hub::tick);
+    m_tell.setInterval(kTellEvery);
+    connect(&m_tell, &QTimer::timeout, this, &Hub::tellDue);
+}
+
+NightFacts nightFacts(History& history, const std::string& site, const std::string& night,
+                      LogReadStats* stats) {
+    // The night of DATE runs from its noon to the next noon, in the booth's
+    // own record times; the hub's receipt times only narrow the search.
+    const auto day = parseReportTime(night);
+    const QDate date = QDate::fromString(QString::fromStdString(night), Qt::ISODate);
+    const qint64 noon = QDateTime(date, QTime(12, 0)).toMSecsSinceEpoch();
+    constexpr qint64 kDayMs = 24LL * 3600 * 1000;
+    const std::string records = history.recordsText(site, noon - kDayMs, noon + 2 * kDayMs);
+    NightModel model(NightWindow{*day + kNoon, *day + kNoon + kDay});
+    ActivityLogReader reader([&](const LogRecord& r) { model.add(r); });
+    reader.begin("history of " + site);
+    reader.feed(records);
+    reader.end();
+    if (stats) *stats = reader.stats();
+    return model.finish();
 }
 
 Hub::~Hub() = default;
@@ -66,7 +78,10 @@ Result<> Hub::start() {
     }
     const std::string where = mqtt::where(s.broker);
     mqtt::LinkEvents e;
-    e.connected = [this, where] { m_journal("subscribed at " + where + " to " + m_options.mqttPrefix + "/+/..."); };
+    e.connected = [this, where] {
+        m_journal("subscribed at " + where + " to " + m_options.mqttPrefix + "/+/...");
+        if (m_settledAt == 0) m_settledAt = hubNow().ms + std::chrono::milliseconds(kSettle).count();
+    };
     e.lost = [this](const std::string& why) { m_journal("broker connection lost: " + why); };
     e.unreachable = [this](const std::string& why) { m_journal("broker unreachable: " + why); };
     e.message = [this](const std::string& topic, const std::string& payload) { take(topic, payload); };
@@ -75,10 +90,11 @@ Result<> Hub::start() {
     if (!link.ok) return Result<>::failure(link.error);
     m_link = std::move(link.value);
     const std::string& p = m_options.mqttPrefix;
-    for (const char* level : {"/+/online", "/+/unit/+", "/+/bus", "/+/event", "/+/record"})
+    for (const char* level : {"/+/alarm/+", "/+/online", "/+/unit/+", "/+/bus", "/+/event", "/+/record"})
         m_link->subscribe(p + level, 1);
     m_link->open();
     m_tick.start();
+    m_tell.start();
     return {};
 }
 
@@ -94,6 +110,8 @@ void Hub::stop() {
 bool Hub::brokerConnected() const { return m_link && m_link->isConnected(); }
 
 void Hub::take(const std::string& topic, const std::string& payload) {
+    // An empty retained message only clears a topic (a forgotten site's).
+    if (payload.empty() || takeAlarm(topic, payload)) return;
     const HubTime now = hubNow();
     const SiteTable::Taken t = m_table.take(m_options.mqttPrefix, topic, payload, now);
     if (!t.accepted) {
@@ -107,6 +125,8 @@ void Hub::take(const std::string& topic, const std::string& payload) {
         return;
     }
     const std::string& site = t.site->name;
+    if (const auto* u = std::get_if<UnitDoc>(&*t.payload)) m_alarms.unitSeen(site, *u);
+    evaluate(*t.site, now);
     if (m_history) {
         std::visit(
             [&](const auto& d) {
@@ -133,12 +153,162 @@ void Hub::tick() {
             if (s.live == Site::Live::Offline && s.liveSince.ms == s.firstHeard.ms) Q_EMIT siteChanged(name);
         }
     }
+    for (const auto& [name, s] : m_table.sites()) evaluate(s, now);
+    summary(now);
     if (m_history && now.ms - m_lastPrune >= std::chrono::milliseconds(kPruneEvery).count()) {
         m_lastPrune = now.ms;
         const std::int64_t n = m_history->prune(m_options.keepDays, now.ms);
         if (n > 0) m_journal("history: " + std::to_string(n) + " rows older than " +
                           std::to_string(m_options.keepDays) + " days dropped");
     }
+}
+
+bool Hub::takeAlarm(const std::string& topic, const std::string& payload) {
+    // PREFIX/SITE/alarm/WHICH
+    const std::string& p = m_options.mqttPrefix;
+    if (topic.size() <= p.size() + 1 || topic.compare(0, p.size(), p) != 0 || topic[p.size()] != '/')
+        return false;
+    const std::string rest = topic.substr(p.size() + 1);
+    const auto slash = rest.find("/alarm/");
+    if (slash == std::string::npos || slash == 0 || rest.find('/', slash + 7) != std::string::npos)
+        return false;
+    const std::string site = rest.substr(0, slash);
+    // A site the table would never take is not taken here either.
+    if (site.size() > kMaxSiteName || (!m_table.find(site) && m_table.sites().size() >= m_table.maxSites()))
+        return true;
+    std::string why;
+    if (!m_alarms.takeRetained(site, rest.substr(slash + 7), payload, &why)) {
+        if (m_toldInvalid < 10) {
+            ++m_toldInvalid;
+            m_journal("dropped a message on " + topic.substr(0, 200) + ": " + why);
+        }
+        return true;
+    }
+    m_alarms.takeDirty();  // what another hub said needs no saying again
+    Q_EMIT alarmsChanged();
+    Q_EMIT siteChanged(site);
+    return true;
+}
+
+void Hub::evaluate(const Site& site, const HubTime& now) {
+    if (m_settledAt == 0 || now.ms < m_settledAt) return;
+    changed(m_alarms.evaluate(site, now), now);
+}
+
+void Hub::changed(const std::vector<AlarmChange>& changes, const HubTime& now) {
+    for (const AlarmChange& c : changes) {
+        m_notices.changed(c, now);
+        if (c.which.empty() || c.what == AlarmChange::What::Flapping || c.what == AlarmChange::What::Opened)
+            m_journal("alarm " + c.site + (c.which.empty() ? "" : "/" + c.which) + ": " +
+                      std::string(changeName(c.what)));
+        Q_EMIT siteChanged(c.site);
+    }
+    publishAlarms();
+    if (!changes.empty()) Q_EMIT alarmsChanged();
+}
+
+void Hub::publishAlarms() {
+    for (const auto& [site, which] : m_alarms.takeDirty()) {
+        if (m_link) {
+            m_link->publish(m_options.mqttPrefix + "/" + site + "/alarm/" + which,
+                            m_alarms.documentJson(site, which), true, 1);
+        }
+    }
+}
+
+void Hub::tellDue() {
+    const HubTime now = hubNow();
+    for (const notify::Message& m : m_notices.due(m_alarms, now)) {
+        m_journal("notice " + m.kind + ": " + m.title);
+        Q_EMIT notice(m);
+    }
+    publishAlarms();
+}
+
+void Hub::setPageUrl(const std::string& url) { m_notices.setPageUrl(url); }
+
+std::pair<int, std::string> Hub::act(const AlarmAction& action, const std::string& by) {
+    const HubTime now = hubNow();
+    if (!m_table.find(action.site) && action.kind != AlarmAction::Kind::ForgetSite)
+        return {404, "{\"error\":\"no such site\"}"};
+    AlarmBook::Outcome o = m_alarms.act(action, by, now);
+    if (o.status != 200) return {o.status, "{\"error\":" + jsonQuote(o.why) + "}"};
+    std::string until;
+    if (action.minutes > 0) until = hubTimeAfter(now, action.minutes * 60'000).text;
+    if (m_history) m_history->action(action.site, action.which, std::string(actionName(action.kind)), by,
+                                     action.reason, until, now.ms);
+    m_journal("action " + std::string(actionName(action.kind)) + " on " + action.site +
+              (action.which.empty() ? "" : "/" + action.which) + " by " + by);
+    if (action.kind == AlarmAction::Kind::ForgetSite) {
+        // The booth's retained topics go too, or the next start would bring it back.
+        if (m_link) {
+            const std::string base = m_options.mqttPrefix + "/" + action.site + "/";
+            for (const std::string& level : {std::string("online"), std::string("bus"), std::string("alarm/bus"),
+                                             std::string("alarm/site")})
+                m_link->publish(base + level, "", true, 1);
+            for (int u = 1; u <= 16; ++u) {
+                m_link->publish(base + "unit/" + std::to_string(u), "", true, 1);
+                m_link->publish(base + "alarm/" + std::to_string(u), "", true, 1);
+            }
+        }
+        m_table.forget(action.site);
+        Q_EMIT siteForgotten(action.site);
+    }
+    changed(o.changes, now);
+    Q_EMIT alarmsChanged();
+    return {200, m_alarms.listJson()};
+}
+
+void Hub::summary(const HubTime& now) {
+    if (m_options.summaryAt < 0) return;
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(now.ms);
+    const std::int64_t day = local.date().toJulianDay();
+    const int minute = local.time().hour() * 60 + local.time().minute();
+    if (m_lastSummaryDay < 0) m_lastSummaryDay = minute >= m_options.summaryAt ? day : day - 1;
+    if (day == m_lastSummaryDay || minute < m_options.summaryAt) return;
+    m_lastSummaryDay = day;
+    const std::string night = local.date().addDays(-1).toString(Qt::ISODate).toStdString();
+    notify::Message m;
+    m.kind = "summary";
+    std::size_t troubled = 0;
+    std::string sites;
+    for (const Site* s : m_table.ordered()) {
+        std::string line = s->name + ": ";
+        if (m_history) {
+            const NightFacts f = nightFacts(*m_history, s->name, night);
+            if (f.allClear()) {
+                line += "all clear";
+            } else {
+                ++troubled;
+                line += std::to_string(f.failureCount) + " failures, " + std::to_string(f.panicBursts) +
+                        " panic stops";
+                for (const FailureMark& fm : f.failures)
+                    line += "\n  unit " + fm.unit + " failed (" + fm.cause + ") at " + fm.clock;
+            }
+            const std::string link = m_notices.siteLink(s->name, "/report?night=" + night);
+            if (!link.empty()) line += "\n  " + link;
+        } else {
+            std::size_t failures = 0;
+            for (const auto& [which, a] : m_alarms.sites().count(s->name) ? m_alarms.sites().at(s->name).alarms
+                                                                         : std::map<std::string, Alarm, std::less<>>{})
+                failures += a.opened.ms >= now.ms - 24LL * 3600 * 1000;
+            troubled += failures > 0;
+            line += failures == 0 ? "all clear" : std::to_string(failures) + " alarms in the last 24 hours";
+        }
+        sites += (sites.empty() ? "" : ",") + std::string("{\"site\":") + jsonQuote(s->name) +
+                 ",\"text\":" + jsonQuote(line) + "}";
+        m.text += line + "\n";
+    }
+    m.title = "Night of " + night + ": " +
+              (troubled == 0 ? std::string("all clear") : std::to_string(troubled) + " of " +
+                                                            std::to_string(m_table.sites().size()) + " sites had trouble");
+    m.tags.push_back(troubled == 0 ? "white_check_mark" : "warning");
+    m.json = "{\"kind\":\"summary\",\"site\":null,\"urgent\":false,\"title\":" + jsonQuote(m.title) +
+             ",\"text\":" + jsonQuote(m.text) + ",\"at\":" + jsonQuote(now.text) + ",\"link\":" +
+             (m_notices.settings().pageUrl.empty() ? std::string("null") : jsonQuote(m_notices.settings().pageUrl + "/")) +
+             ",\"night\":" + jsonQuote(night) + ",\"sites\":[" + sites + "]}";
+    m_journal("notice summary: " + m.title);
+    Q_EMIT notice(m);
 }
 
 }  // namespace lw::hub

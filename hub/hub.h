@@ -7,10 +7,14 @@
 #include <memory>
 #include <string>
 
+#include "core/activitylog.h"
 #include "core/journal.h"
+#include "core/nightreport.h"
 #include "core/result.h"
+#include "hub/alarms.h"
 #include "hub/history.h"
 #include "hub/huboptions.h"
+#include "hub/notices.h"
 #include "hub/sitetable.h"
 
 namespace lw::mqtt {
@@ -21,7 +25,10 @@ namespace lw::hub {
 
 // Now, in milliseconds since the epoch and as contract text with the local offset.
 HubTime hubNow();
-HubTime hubTimeAt(std::int64_t msSinceEpoch, int offsetSeconds);
+
+// The facts of one night (noon DATE to noon the next day) of a site's stored records.
+NightFacts nightFacts(History& history, const std::string& site, const std::string& night,
+                      LogReadStats* stats = nullptr);
 
 // The gatherer: subscribes to every site under the prefix on a persistent
 // QoS 1 session, checks each message into the site table and the history,
@@ -31,6 +38,8 @@ class Hub final : public QObject {
 public:
     static constexpr std::chrono::seconds kTick{1};
     static constexpr std::chrono::hours kPruneEvery{24};
+    static constexpr std::chrono::milliseconds kTellEvery{250};
+    static constexpr std::chrono::seconds kSettle{2};
 
     Hub(HubOptions options, Journal journal, QObject* parent = nullptr);
     ~Hub() override;
@@ -47,6 +56,13 @@ public:
     History* history() const { return m_history.get(); }
     bool brokerConnected() const;
     const HubOptions& options() const { return m_options; }
+    const AlarmBook& alarms() const { return m_alarms; }
+
+    // An operator's action, already let through the write path's gate by
+    // `by`; recorded in the history. The answer's status and JSON body.
+    std::pair<int, std::string> act(const AlarmAction& action, const std::string& by);
+    // Links in messages lead here (the page's own address by default).
+    void setPageUrl(const std::string& url);
 
 Q_SIGNALS:
     void siteChanged(const std::string& site);
@@ -55,9 +71,19 @@ Q_SIGNALS:
     void recordTaken(const std::string& site, const std::string& text);
     void eventTaken(const std::string& site, const std::string& document);
     void stopped();
+    // Something to tell people; the notifier delivers it.
+    void notice(const lw::notify::Message& message);
+    void alarmsChanged();
+    void siteForgotten(const std::string& site);
 
 private:
     void tick();
+    void evaluate(const Site& site, const HubTime& now);
+    void changed(const std::vector<AlarmChange>& changes, const HubTime& now);
+    void publishAlarms();
+    void tellDue();
+    void summary(const HubTime& now);
+    bool takeAlarm(const std::string& topic, const std::string& payload);
 
     HubOptions m_options;
     Journal m_journal;
@@ -67,6 +93,13 @@ private:
     QTimer m_tick;
     std::int64_t m_lastPrune = 0;
     std::uint64_t m_toldInvalid = 0;
+    AlarmBook m_alarms;
+    NoticePolicy m_notices;
+    QTimer m_tell;
+    // Alarms wait for the broker's retained ones first, so a restarted hub
+    // takes back what it had told instead of telling it again.
+    std::int64_t m_settledAt = 0;
+    std::int64_t m_lastSummaryDay = -1;
 };
 
 }  // namespace lw::hub

@@ -5,6 +5,7 @@
 
 #include "core/commandline.h"
 #include "core/textutil.h"
+#include "net/notify/formats.h"
 
 namespace lw::hub {
 
@@ -46,6 +47,30 @@ bool count(const std::string& v, std::int64_t lo, std::int64_t hi, std::int64_t&
     return v.size() <= 9 && parseDecimal(v, out) && out >= lo && out <= hi;
 }
 
+// N, Ns, Nm or Nh, within [lo, hi] milliseconds; a bare N is in `unit` ms.
+bool duration(std::string v, std::int64_t unit, std::int64_t lo, std::int64_t hi, std::int64_t& out) {
+    if (!v.empty() && (v.back() == 's' || v.back() == 'm' || v.back() == 'h')) {
+        unit = v.back() == 's' ? 1000 : v.back() == 'm' ? 60'000 : 3'600'000;
+        v.pop_back();
+    }
+    std::int64_t n = 0;
+    if (!count(v, 0, 100'000'000, n)) return false;
+    out = n * unit;
+    return out >= lo && out <= hi;
+}
+
+// Any number of a channel, each refused as the notifier would refuse it.
+Option channel(std::string_view name, std::string_view value, std::string_view help,
+               std::vector<std::string> HubOptions::*field, notify::ChannelKind kind) {
+    return {name, value, help, [name, field, kind](HubOptions& o, const std::string& v) {
+                if ((o.*field).size() >= 16) return bad(name, v + " (16 of a kind at most)");
+                const auto c = notify::parseChannel(kind, v);
+                if (!c.ok) return Result<>::failure("bad value for --" + std::string(name) + ": " + c.error);
+                (o.*field).push_back(v);
+                return Result<>{};
+            }};
+}
+
 const cli::OptionTable<HubOptions>& options() {
     static const cli::OptionTable<HubOptions> table = {
         row("mqtt", "HOST:PORT", "the broker the booths publish to (required)",
@@ -83,6 +108,37 @@ const cli::OptionTable<HubOptions>& options() {
             [](HubOptions& o, const std::string& v) {
                 std::int64_t n = 0;
                 return count(v, 1, 1000000, n) && (o.maxSites = static_cast<std::size_t>(n), true);
+            }),
+        fileRow("operator-tokens", "F", &HubOptions::operatorTokens,
+                "operators who may act on alarms: 'label token' lines, a file only the hub reads"),
+        row("bus-lost-after", "SECONDS", "a lost bus is an alarm after this long (default 30)",
+            [](HubOptions& o, const std::string& v) { return duration(v, 1000, 1000, 86'400'000, o.busLostAfterMs); }),
+        row("offline-after", "SECONDS", "an offline site is an alarm after this long (default 120)",
+            [](HubOptions& o, const std::string& v) { return duration(v, 1000, 1000, 86'400'000, o.offlineAfterMs); }),
+        channel("notify-webhook", "URL", "POST each message as JSON here (any number)", &HubOptions::notifyWebhook,
+                notify::ChannelKind::Webhook),
+        channel("notify-ntfy", "URL", "publish each message to this ntfy topic URL (any number)",
+                &HubOptions::notifyNtfy, notify::ChannelKind::Ntfy),
+        channel("notify-mail", "ADDRESS", "mail each message through sendmail (any number)", &HubOptions::notifyMail,
+                notify::ChannelKind::Mail),
+        fileRow("sendmail", "PROGRAM", &HubOptions::sendmail, "the sendmail program (default /usr/sbin/sendmail)"),
+        row("remind", "MINUTES", "remind every this long while unacknowledged (default 15; 90s also reads)",
+            [](HubOptions& o, const std::string& v) { return duration(v, 60'000, 1000, 86'400'000, o.remindMs); }),
+        row("group", "SECONDS", "one message per site at most this often (default 30)",
+            [](HubOptions& o, const std::string& v) { return duration(v, 1000, 0, 3'600'000, o.groupMs); }),
+        row("summary-at", "HH:MM", "send the night's summary every morning at this time",
+            [](HubOptions& o, const std::string& v) {
+                std::int64_t h = 0, m = 0;
+                const bool ok = v.size() == 5 && v[2] == ':' && count(v.substr(0, 2), 0, 23, h) &&
+                                count(v.substr(3), 0, 59, m);
+                if (ok) o.summaryAt = static_cast<int>(h * 60 + m);
+                return ok;
+            }),
+        row("page-url", "URL", "the page as people reach it, for links in messages",
+            [](HubOptions& o, const std::string& v) {
+                o.pageUrl = v;
+                while (!o.pageUrl.empty() && o.pageUrl.back() == '/') o.pageUrl.pop_back();
+                return v.rfind("http://", 0) == 0 || v.rfind("https://", 0) == 0;
             }),
         fileRow("config", "FILE", &HubOptions::configPath,
                 "the same options as key=value lines; the command line wins"),
@@ -145,6 +201,7 @@ R readHubOptions(const std::vector<std::string>& args) {
     if (o.mqttHost.empty()) return R::failure("--mqtt HOST:PORT is required");
     if (o.httpsCert.empty() != o.httpsKey.empty() || (!o.httpsCert.empty() && !o.http))
         return R::failure("--https-cert and --https-key go together, with --http");
+    if (!o.operatorTokens.empty() && !o.http) return R::failure("--operator-tokens goes with --http");
     return R::success(std::move(o));
 }
 

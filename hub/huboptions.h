@@ -30,6 +30,18 @@ struct HubOptions {
     int keepDays = 400;
     std::size_t maxSites = 5000;
     std::string configPath;
+    // Alarms and who hears of them.
+    std::int64_t busLostAfterMs = 30'000;
+    std::int64_t offlineAfterMs = 120'000;
+    std::int64_t remindMs = 15 * 60'000;
+    std::int64_t groupMs = 30'000;
+    std::string operatorTokens;  // empty: no operator actions
+    std::vector<std::string> notifyWebhook;
+    std::vector<std::string> notifyNtfy;
+    std::vector<std::string> notifyMail;
+    std::string sendmail = "/usr/sbin/sendmail";
+    int summaryAt = -1;  // minutes after midnight; -1: no morning summary
+    std::string pageUrl;  // links in messages; default the page's own address
 };
 
 std::string hubUsage();

@@ -13,6 +13,7 @@
 #include "core/nightreport.h"
 #include "core/textutil.h"
 #include "net/web/accessrule.h"
+#include "net/web/actiongate.h"
 #include "net/web/answer.h"
 #include "net/web/liveboards.h"
 #include "net/web/server.h"
@@ -97,6 +98,12 @@ HubWeb::HubWeb(Hub& hub, Journal journal, QObject* parent)
     connect(&m_hub, &Hub::siteChanged, this, [this](const std::string& site) {
         m_dirty.insert(site);
     });
+    connect(&m_hub, &Hub::alarmsChanged, this, [this] { m_alarmsDirty = true; });
+    connect(&m_hub, &Hub::siteForgotten, this, [this](const std::string& site) {
+        m_dirty.erase(site);
+        m_boards.erase(site);
+        m_forgotten.push_back(site);
+    });
     m_push.setInterval(kPushEvery);
     connect(&m_push, &QTimer::timeout, this, &HubWeb::pushTick);
     connect(&m_hub, &Hub::recordTaken, this, [this](const std::string& site, const std::string& text) {
@@ -127,7 +134,15 @@ Result<> HubWeb::listen() {
     if (address.protocol() == QAbstractSocket::IPv6Protocol) host = '[' + host + ']';
     const bool secure = !o.httpsCert.empty();
     m_rule = std::make_unique<web::AccessRule>(token, host.toStdString(), secure);
-    m_server = std::make_unique<web::Server>([this](const web::Request& r) { return answer(r); });
+    if (!o.operatorTokens.empty()) {
+        auto operators = web::readOperatorTokens(o.operatorTokens);
+        if (!operators.ok) return Result<>::failure(operators.error);
+        m_operators = std::make_unique<web::OperatorTokens>(std::move(operators.value));
+        m_limiter = std::make_unique<web::ActionLimiter>();
+    }
+    m_server = std::make_unique<web::Server>([this](const web::Request& r) {
+        return r.method == "POST" && r.path == "/api/action" ? action(r) : answer(r);
+    });
     if (secure) {
         const auto cert = readSmallFile(o.httpsCert, "the certificate file", kMaxCaFile);
         if (!cert.ok) return Result<>::failure(cert.error);
@@ -151,10 +166,38 @@ Result<> HubWeb::listen() {
 
 quint16 HubWeb::port() const { return m_server ? m_server->serverPort() : 0; }
 
+std::string HubWeb::url() const {
+    const HubOptions& o = m_hub.options();
+    const bool v6 = o.httpAddress.find(':') != std::string::npos;
+    return (o.httpsCert.empty() ? "http://" : "https://") + (v6 ? "[" + o.httpAddress + "]" : o.httpAddress) +
+           ":" + std::to_string(port());
+}
+
+void HubWeb::setNotifications(std::function<std::string()> list, std::function<std::string()> status) {
+    m_notificationList = std::move(list);
+    m_notificationStatus = std::move(status);
+}
+
+web::Answer HubWeb::action(const web::Request& request) {
+    if (!m_operators) return web::textAnswer(403, "No operator actions here (--operator-tokens)");
+    const web::ActionCheck check = web::checkAction(request, *m_rule, *m_operators, *m_limiter,
+                                                    QDateTime::currentMSecsSinceEpoch());
+    if (check.refused) return *check.refused;
+    std::string why;
+    const auto a = readAlarmAction(request.body, &why);
+    if (!a) return web::textAnswer(400, why.c_str());
+    auto [status, body] = m_hub.act(*a, check.label);
+    web::Answer answer = web::jsonAnswer(std::move(body));
+    answer.status = status;
+    return answer;
+}
+
 std::string HubWeb::header() const {
     const SiteTable& t = m_hub.table();
     History* h = m_hub.history();
     std::string j = "\"at\":" + jsonQuote(hubNow().text) +
+                    ",\"operators\":" + (m_operators ? "true" : "false") +
+                    ",\"notifications\":" + (m_notificationStatus ? m_notificationStatus() : "null") +
                     ",\"broker\":" + (m_hub.brokerConnected() ? "true" : "false") +
                     ",\"counts\":" + countsJson(t.counts(), t.stats(), t.sites().size()) +
                     ",\"history\":";
@@ -168,7 +211,14 @@ std::string HubWeb::header() const {
 }
 
 std::string HubWeb::message(bool first) {
-    std::string j = "{" + header() + (first ? ",\"first\":true,\"sites\":[" : ",\"sites\":[");
+    std::string j = "{" + header();
+    if (first || m_alarmsDirty) j += ",\"alarms\":" + m_hub.alarms().listJson();
+    if (!first && !m_forgotten.empty()) {
+        std::vector<std::string> quoted;
+        for (const std::string& f : m_forgotten) quoted.push_back(jsonQuote(f));
+        j += ",\"forgotten\":" + jsonArray(std::vector<std::string_view>(quoted.begin(), quoted.end()));
+    }
+    j += first ? ",\"first\":true,\"sites\":[" : ",\"sites\":[";
     bool comma = false;
     if (first) {
         for (const Site* s : m_hub.table().ordered()) {
@@ -260,10 +310,12 @@ void HubWeb::pushTick() {
         if (beat || m_dirty.count(it->first) || b.newRecords || b.newEvents) b.live->push();
         ++it;
     }
-    if (m_dirty.empty() && !beat) return;
+    if (m_dirty.empty() && !beat && !m_alarmsDirty && m_forgotten.empty()) return;
     m_lastPush = now;
     m_live->push();
     m_dirty.clear();
+    m_forgotten.clear();
+    m_alarmsDirty = false;
 }
 
 std::optional<std::string> HubWeb::boardSite(std::string_view path, std::string_view tail) const {
@@ -303,6 +355,10 @@ web::Answer HubWeb::answer(const web::Request& request) const {
         if (!s) return web::textAnswer(404, "No such site");
         return web::jsonAnswer("{" + header() + ",\"site\":" + siteJson(*s, true) + "}");
     }
+    if (path == "/api/alarms") return web::jsonAnswer(m_hub.alarms().listJson());
+    if (path == "/api/notifications") {
+        return web::jsonAnswer(m_notificationList ? m_notificationList() : "[]");
+    }
     History* h = m_hub.history();
     if (path == "/api/events" || path == "/api/history") {
         if (!h) return web::textAnswer(404, "No history kept (--db)");
@@ -338,23 +394,13 @@ web::Answer HubWeb::answer(const web::Request& request) const {
 }
 
 web::Answer HubWeb::nightReport(const std::string& site, const std::string& night) const {
-    // The night of DATE runs from its noon to the next noon, in the booth's
-    // own record times; the hub's receipt times only narrow the search.
     const QDate date = QDate::fromString(QString::fromStdString(night), Qt::ISODate);
-    const auto day = parseReportTime(night);
-    if (!date.isValid() || !day || night.size() != 10)
+    if (!date.isValid() || !parseReportTime(night) || night.size() != 10)
         return web::textAnswer(400, "night is a date, YYYY-MM-DD");
-    const qint64 noon = QDateTime(date, QTime(12, 0)).toMSecsSinceEpoch();
-    constexpr qint64 kDayMs = 24LL * 3600 * 1000;
-    const std::string records = m_hub.history()->recordsText(site, noon - kDayMs, noon + 2 * kDayMs);
-    NightModel model(NightWindow{*day + kNoon, *day + kNoon + kDay});
-    ActivityLogReader reader([&](const LogRecord& r) { model.add(r); });
-    reader.begin("history of " + site);
-    reader.feed(records);
-    reader.end();
-    const NightFacts facts = model.finish();
+    LogReadStats stats;
+    const NightFacts facts = nightFacts(*m_hub.history(), site, night, &stats);
     const std::string title = site + " — night of " + night;
-    return web::pageAnswer(renderHtml(ReportInput{facts, reader.stats(), title}));
+    return web::pageAnswer(renderHtml(ReportInput{facts, stats, title}));
 }
 
 }  // namespace lw::hub

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -14,7 +15,9 @@ class QTcpSocket;
 
 namespace lw::web {
 class AccessRule;
+class ActionLimiter;
 class LiveBoards;
+class OperatorTokens;
 class Server;
 struct Answer;
 struct Request;
@@ -42,9 +45,15 @@ public:
 
     Result<> listen();
     quint16 port() const;
+    // The page's own address, for links in messages.
+    std::string url() const;
+    // What /api/notifications and the page's header say of deliveries.
+    void setNotifications(std::function<std::string()> list, std::function<std::string()> status);
 
     // The answer to one request; public so the rules are tested without a socket.
     web::Answer answer(const web::Request& request) const;
+    // An operator's POST to /api/action.
+    web::Answer action(const web::Request& request);
 
     // SITE of /site/SITE followed by `tail`, when SITE is a site the table
     // holds (percent-decoded, one path segment); nullopt otherwise.
@@ -64,6 +73,12 @@ private:
     Journal m_journal;
     std::string m_page;
     std::unique_ptr<web::AccessRule> m_rule;
+    std::unique_ptr<web::OperatorTokens> m_operators;
+    std::unique_ptr<web::ActionLimiter> m_limiter;
+    std::function<std::string()> m_notificationList;
+    std::function<std::string()> m_notificationStatus;
+    bool m_alarmsDirty = true;
+    std::vector<std::string> m_forgotten;  // sites the page must drop
     // The server owns the sockets, the live boards the WebSockets on some of
     // them: the WebSockets go first.
     std::unique_ptr<web::Server> m_server;

@@ -1,11 +1,29 @@
 #include "hub/sitetable.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <variant>
 
 #include "core/jsonreader.h"
 
 namespace lw::hub {
+
+HubTime hubTimeAt(std::int64_t ms, int offset) {
+    const std::int64_t local = ms / 1000 + offset;
+    const auto day = std::chrono::floor<std::chrono::days>(std::chrono::sys_seconds{std::chrono::seconds{local}});
+    const std::chrono::year_month_day ymd{day};
+    const std::int64_t secs = local - day.time_since_epoch().count() * 86400;
+    const int off = offset < 0 ? -offset : offset;
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02d%c%02d:%02d",
+                  static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
+                  static_cast<unsigned>(ymd.day()), static_cast<int>(secs / 3600),
+                  static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60),
+                  offset < 0 ? '-' : '+', off / 3600, off / 60 % 60);
+    return {ms, buf};
+}
+
 
 std::string_view worstName(Worst w) {
     switch (w) {

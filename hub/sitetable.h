@@ -29,6 +29,8 @@ struct HubTime {
     std::int64_t ms = 0;
     std::string text;
 };
+// `msSinceEpoch` as contract text at `offsetSeconds` from UTC.
+HubTime hubTimeAt(std::int64_t msSinceEpoch, int offsetSeconds);
 
 // What a tile shows first, worst first.
 enum class Worst { Failed, BusLost, Offline, Running, Idle };
@@ -90,6 +92,8 @@ public:
     std::size_t tick(const HubTime& now);
 
     const Site* find(const std::string& name) const;
+    // Drops a site (an operator's "forget"): it comes back if it speaks again.
+    void forget(const std::string& name) { m_sites.erase(name); }
     const std::map<std::string, Site, std::less<>>& sites() const { return m_sites; }
     // Worst first, then by name.
     std::vector<const Site*> ordered() const;

@@ -19,6 +19,7 @@
 #include "hub/history.h"
 #include "net/mqtt/link.h"
 #include "support/browser.h"
+#include "support/hubrun.h"
 #include "support/mosquittobroker.h"
 #include "support/schemacheck.h"
 
@@ -27,39 +28,6 @@ using namespace lwtest;
 namespace {
 
 const QString kT = QStringLiteral("2026-12-09T23:40:00+01:00");
-
-// One linewarden-hub process and its journal.
-class HubRun {
-public:
-    bool start(const QStringList& args) {
-        m_proc = std::make_unique<QProcess>();
-        m_proc->setProcessChannelMode(QProcess::MergedChannels);
-        m_proc->start(QStringLiteral(LW_HUB), args);
-        return m_proc->waitForStarted(5000) && waitFor(QStringLiteral("subscribed at"));
-    }
-    bool waitFor(const QString& text, int ms = 10000) {
-        return waitUntil([&] { return journal().contains(text); }, ms);
-    }
-    QString journal() {
-        if (m_proc) m_journal += QString::fromLocal8Bit(m_proc->readAll());
-        return m_journal;
-    }
-    void kill() {
-        m_proc->kill();
-        m_proc->waitForFinished(5000);
-        journal();
-    }
-    int stop() {
-        m_proc->terminate();
-        m_proc->waitForFinished(10000);
-        journal();
-        return m_proc->exitStatus() == QProcess::NormalExit ? m_proc->exitCode() : -1;
-    }
-
-private:
-    std::unique_ptr<QProcess> m_proc;
-    QString m_journal;
-};
 
 QByteArray httpGet(int port, const QString& path) {
     QTcpSocket s;

@@ -2,7 +2,8 @@
 """Validates JSON documents against docs/schema/ with a real validator.
 
 usage: schema_check.py SCHEMA_DIR KIND FILE [KIND FILE ...]
-KIND is board, unit, bus, record, event, or the hub's sites and site: FILE holds one document a line
+KIND is board, unit, bus, record, event, or the hub's sites, site, alarm and notification:
+FILE holds one document a line
 (or a JSON array of them, as /api/records answers).
 KIND message: a WebSocket message per line ({"board","records","events"}).
 KIND retained: "[...] TOPIC JSON" per line, TOPIC ending in unit/N or bus
@@ -19,7 +20,7 @@ except ImportError:
     print("SKIP: python3-jsonschema is not installed (scripts/deps installs it)")
     sys.exit(77)
 
-KINDS = ("board", "unit", "bus", "record", "event", "sites", "site")
+KINDS = ("board", "unit", "bus", "record", "event", "sites", "site", "alarm", "notification")
 
 
 def validators(schema_dir):
