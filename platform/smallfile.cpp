@@ -57,10 +57,10 @@ Result<std::string> readPrivateFile(const std::string& path, const char* what,
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         refusal = name + " is not a regular file";
     } else if ((st.st_mode & 077) != 0) {
-        const char* how = (st.st_mode & 044) != 0   ? "readable"
-                          : (st.st_mode & 022) != 0 ? "writable"
-                                                    : "open";
-        refusal = name + " is " + how + " by others: chmod 600 " + path;
+        const char* how = (st.st_mode & 044) != 0   ? "readable by others"
+                          : (st.st_mode & 022) != 0 ? "writable by others"
+                                                    : "open to others";
+        refusal = name + " is " + how + ": chmod 600 " + path;
     } else if (st.st_size > maxBytes) {
         refusal = name + " is larger than " + std::to_string(maxBytes) + " bytes";
     }
