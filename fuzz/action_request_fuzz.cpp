@@ -47,8 +47,10 @@ void checkTokenFile(std::string_view text) {
         const std::size_t nl = text.find('\n');
         std::string_view line = text.substr(0, nl);
         text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
-        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-        while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) {
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        while (!line.empty() &&
+               (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) {
             line.remove_suffix(1);
         }
         if (line.empty() || line.front() == '#') continue;
@@ -74,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Request& req = p.request;
     const BodyLength body = bodyLength(req);
     if (body.refused != 0) {
-        LW_FUZZ_CHECK(req.method == "POST" && (body.refused == 411 || body.refused == 413 ||
-                                               body.refused == 400));
+        LW_FUZZ_CHECK(req.method == "POST" &&
+                      (body.refused == 411 || body.refused == 413 || body.refused == 400));
         return 0;
     }
     LW_FUZZ_CHECK(body.length <= kMaxBody);
@@ -102,14 +104,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     LW_FUZZ_CHECK(req.target.find(token) == std::string::npos);
     LW_FUZZ_CHECK(!req.header("host").empty());
     const std::string_view origin = req.header("origin");
-    LW_FUZZ_CHECK(origin.empty() || sameOrigin(origin, req.header("host"), (data[0] & 2) ? "443" : "80"));
+    LW_FUZZ_CHECK(origin.empty() ||
+                  sameOrigin(origin, req.header("host"), (data[0] & 2) ? "443" : "80"));
 
     // The same operator at the same moment: the rest of the burst, then 429.
     for (int i = 1; i < ActionLimiter::kBurst; ++i) {
         LW_FUZZ_CHECK(!checkAction(req, rule, operators(), limiter, 0).refused);
     }
     const ActionCheck over = checkAction(req, rule, operators(), limiter, 0);
-    LW_FUZZ_CHECK(over.refused && over.refused->status == 429 && hasHeader(*over.refused, "Retry-After"));
+    LW_FUZZ_CHECK(over.refused && over.refused->status == 429 &&
+                  hasHeader(*over.refused, "Retry-After"));
 
     // The hub's action body parser goes here: it is fed req.body (at most
     // kMaxBody bytes) of every allowed action, with c.label as the operator.

@@ -67,7 +67,8 @@ Result<std::string> readPrivateFile(const std::string& path, const char* what,
     std::string text;
     while (refusal.empty() && static_cast<std::int64_t>(text.size()) < maxBytes) {
         char buf[4096];
-        const auto want = std::min<std::int64_t>(sizeof buf, maxBytes - static_cast<std::int64_t>(text.size()));
+        const auto want =
+            std::min<std::int64_t>(sizeof buf, maxBytes - static_cast<std::int64_t>(text.size()));
         const ssize_t n = ::read(fd, buf, static_cast<std::size_t>(want));
         if (n < 0) refusal = "cannot read " + name;
         if (n <= 0) break;

@@ -9,7 +9,8 @@ namespace lw::web {
 namespace {
 
 bool labelChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '@' || c == '-';
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '@' ||
+           c == '-';
 }
 
 bool blank(char c) { return c == ' ' || c == '\t'; }
@@ -22,7 +23,8 @@ std::string_view trimmed(std::string_view s) {
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -55,8 +57,9 @@ bool tokenInUrl(const Request& request, const OperatorTokens& tokens) {
         const std::size_t amp = query.find('&');
         const std::string_view item = query.substr(0, amp);
         std::string name = percentDecoded(item.substr(0, item.find('=')));
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+        std::transform(name.begin(), name.end(), name.begin(), [](char c) {
+            return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        });
         if (name == "token" || name == "access_token") return true;
         if (amp == std::string_view::npos) break;
         query.remove_prefix(amp + 1);
@@ -84,13 +87,15 @@ Result<OperatorTokens> OperatorTokens::parse(std::string_view text, const std::s
         const std::string_view line = trimmed(text.substr(0, nl));
         text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
         if (++lineNo > static_cast<int>(kMaxLines)) {
-            return R::failure(file + " has more than " + std::to_string(kMaxLines) + " lines", lineNo);
+            return R::failure(file + " has more than " + std::to_string(kMaxLines) + " lines",
+                              lineNo);
         }
         if (line.empty() || line.front() == '#') continue;
         const std::string at = file + ", line " + std::to_string(lineNo) + ": ";
         const std::size_t gap = std::min(line.find(' '), line.find('\t'));
         const std::string_view label = line.substr(0, gap);
-        const std::string_view token = gap == std::string_view::npos ? std::string_view{} : trimmed(line.substr(gap));
+        const std::string_view token =
+            gap == std::string_view::npos ? std::string_view{} : trimmed(line.substr(gap));
         if (token.empty() || std::any_of(token.begin(), token.end(), blank)) {
             return R::failure(at + "expected a label and a token", lineNo);
         }
@@ -123,8 +128,9 @@ std::optional<std::string> OperatorTokens::labelFor(std::string_view token) cons
 }
 
 bool OperatorTokens::appearsIn(std::string_view text) const {
-    return std::any_of(m_entries.begin(), m_entries.end(),
-                       [text](const auto& e) { return text.find(e.second) != std::string_view::npos; });
+    return std::any_of(m_entries.begin(), m_entries.end(), [text](const auto& e) {
+        return text.find(e.second) != std::string_view::npos;
+    });
 }
 
 void ActionLimiter::refill(Bucket& b, std::int64_t nowMs) {
@@ -167,7 +173,9 @@ ActionCheck checkAction(const Request& request, const AccessRule& rule,
         return refused(textAnswer(400, "the token goes in the Authorization header"));
     }
     const std::string_view host = request.header("host");
-    if (host.empty() || !rule.hostAllowed(host)) return refused(textAnswer(403, "Unknown host name"));
+    if (host.empty() || !rule.hostAllowed(host)) {
+        return refused(textAnswer(403, "Unknown host name"));
+    }
     const std::string_view origin = request.header("origin");
     if (!origin.empty() && !sameOrigin(origin, host, rule.secure() ? "443" : "80")) {
         return refused(textAnswer(403, "Actions come from this board's own pages only"));
@@ -185,8 +193,8 @@ ActionCheck checkAction(const Request& request, const AccessRule& rule,
         return refused(refusedWith(401, "An operator token is required", "WWW-Authenticate",
                                    "Bearer realm=\"linewarden\""));
     }
-    const std::string_view type = trimmed(request.header("content-type").substr(
-        0, request.header("content-type").find(';')));
+    const std::string_view contentType = request.header("content-type");
+    const std::string_view type = trimmed(contentType.substr(0, contentType.find(';')));
     if (!equalsNoCase(type, "application/json")) {
         return refused(textAnswer(415, "Actions are sent as application/json"));
     }
