@@ -1,6 +1,7 @@
 // The web board's budgets against the real linewarden-monitor on loopback:
 // whatever some clients do, another gets the page and the board within a
-// second; asked-for closes are prompt; memory comes back after churn.
+// second; asked-for closes are prompt; memory comes back after churn. And a
+// POST's body through the web edge's own listener, in this process.
 #include <QSslSocket>
 #include <QtTest>
 #include <arpa/inet.h>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "net/web/server.h"
 #include "support/servicerun.h"
 
 using lwtest::httpGet;
@@ -58,6 +60,7 @@ private Q_SLOTS:
         QVERIFY(m_service.start({"--device", m_tmp.filePath(QStringLiteral("no-bus")), "--http",
                                  "127.0.0.1:0"}));
         m_port = m_service.port();
+        QVERIFY(m_echo.listen(QHostAddress::LocalHost, 0));
     }
 
     void idleWebSocketsLeaveRoomForAPageLoad() {
@@ -194,6 +197,57 @@ private Q_SLOTS:
         QCOMPARE(lwtest::readAll(file).trimmed(), token);
     }
 
+    void postBodyReachesTheHandlerWhole() {
+        QTcpSocket s;
+        s.connectToHost(QStringLiteral("127.0.0.1"), m_echo.serverPort());
+        QVERIFY(s.waitForConnected(3000));
+        const QByteArray head = "POST /act HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 11\r\n\r\n";
+        s.write(head + "hello");
+        // The first piece is in the server's hands, and it waits for the rest.
+        QTRY_VERIFY(echoSide(s) && echoSide(s)->bytesAvailable() == head.size() + 5);
+        QCOMPARE(m_bodies.size(), 0);
+        s.write(" world");
+        QTRY_COMPARE(m_bodies.size(), 1);
+        QCOMPARE(m_bodies.front(), QByteArray("hello world"));
+        QByteArray in;
+        QTRY_VERIFY((in += s.readAll()).endsWith("\r\n\r\nhello world"));
+        QTRY_COMPARE(s.state(), QAbstractSocket::UnconnectedState);  // a body ends the connection
+    }
+
+    void bodyRefusedUnread_data() {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<QByteArray>("status");
+        QTest::newRow("over 4 KiB") << QByteArray("Content-Length: 4097") << QByteArray("413");
+        QTest::newRow("chunked") << QByteArray("Transfer-Encoding: chunked") << QByteArray("411");
+    }
+    void bodyRefusedUnread() {
+        QFETCH(QByteArray, head);
+        QFETCH(QByteArray, status);
+        m_bodies.clear();
+        QTcpSocket s;
+        s.connectToHost(QStringLiteral("127.0.0.1"), m_echo.serverPort());
+        QVERIFY(s.waitForConnected(3000));
+        s.write("POST /act HTTP/1.1\r\nHost: 127.0.0.1\r\n" + head + "\r\n\r\n");
+        QByteArray in;
+        QTRY_VERIFY((in += s.readAll()).startsWith("HTTP/1.1 " + status + ' '));
+        QTRY_COMPARE(s.state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(m_bodies.isEmpty());
+    }
+
+    void slowBodyIsCutAtTheHeadTime() {
+        m_bodies.clear();
+        QTcpSocket s;
+        s.connectToHost(QStringLiteral("127.0.0.1"), m_echo.serverPort());
+        QVERIFY(s.waitForConnected(3000));
+        QElapsedTimer t;
+        t.start();
+        s.write("POST /act HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 11\r\n\r\nhel");
+        QTRY_VERIFY_WITH_TIMEOUT(s.state() == QAbstractSocket::UnconnectedState, 8000);
+        QVERIFY2(t.elapsed() >= 4500, qPrintable(QString::number(t.elapsed())));  // 5 s, a coarse timer
+        QVERIFY(s.readAll().isEmpty());
+        QVERIFY(m_bodies.isEmpty());
+    }
+
     void cleanupTestCase() { QCOMPARE(m_service.terminate(), 0); }
 
 private:
@@ -207,9 +261,25 @@ private:
         }
     }
 
+    // The echo server's side of client `s`, once accepted.
+    QTcpSocket* echoSide(const QTcpSocket& s) const {
+        for (QTcpSocket* c : m_echo.findChildren<QTcpSocket*>()) {
+            if (c->peerPort() == s.localPort()) return c;
+        }
+        return nullptr;
+    }
+
     QTemporaryDir m_tmp;
     ServiceRun m_service;
     quint16 m_port = 0;
+    QList<QByteArray> m_bodies;  // what the echo server's handler was given
+    lw::web::Server m_echo{[this](const lw::web::Request& r) {
+        m_bodies.append(QByteArray::fromStdString(r.body));
+        lw::web::Answer a;
+        a.type = "text/plain";
+        a.body = r.body;
+        return a;
+    }};
 };
 
 QTEST_GUILESS_MAIN(WebLimitsTest)

@@ -24,9 +24,12 @@ public:
 
     Verdict check(const Request& request) const;
     bool tokenRequired() const { return !m_token.empty(); }
+    bool secure() const { return m_secure; }
+    // A Host header this rule answers to: any with a token, else a name of
+    // this host only.
+    bool hostAllowed(std::string_view host) const;
 
 private:
-    bool hostAllowed(std::string_view host) const;
     bool authorised(const Request& request) const;
 
     std::string m_token;

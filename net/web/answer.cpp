@@ -21,6 +21,10 @@ const char* reason(int status) {
         case 403: return "Forbidden";
         case 404: return "Not Found";
         case 405: return "Method Not Allowed";
+        case 411: return "Length Required";
+        case 413: return "Content Too Large";
+        case 415: return "Unsupported Media Type";
+        case 429: return "Too Many Requests";
         case 431: return "Request Header Fields Too Large";
         case 503: return "Service Unavailable";
         default: return "Error";

@@ -38,11 +38,24 @@ void Connection::readHeads() {
             m_headStarted = true;
             arm(kHeadTime);
         }
-        const ParseResult p = parseRequestHead(std::string_view(head.constData(), head.size()));
+        ParseResult p = parseRequestHead(std::string_view(head.constData(), head.size()));
         if (p.outcome == ParseResult::Outcome::NeedMore) return;
         if (p.outcome == ParseResult::Outcome::Refused) {
             refuse(refusal(p.status));
             return;
+        }
+        // A POST's body must be whole within the head's time too; one that
+        // cannot be taken is refused before a byte of it is read.
+        const BodyLength body = bodyLength(p.request);
+        if (body.refused != 0) {
+            refuse(refusal(body.refused));
+            return;
+        }
+        const auto whole = static_cast<qint64>(p.size + body.length);
+        if (body.length > 0) {
+            const QByteArray bytes = m_socket->peek(whole);
+            if (bytes.size() < whole) return;
+            p.request.body.assign(bytes.constData() + p.size, body.length);
         }
         const Answer answer = m_server.answer(p.request);
         if (answer.webSocket) {
@@ -54,10 +67,11 @@ void Connection::readHeads() {
             }
             return;  // either way this object is done with the socket
         }
-        m_socket->skip(static_cast<qint64>(p.size));
+        m_socket->skip(whole);
         m_headStarted = false;
-        // A refused upgrade must not go on to become a WebSocket; a body is
-        // never read, so nothing after it can be trusted to be a request.
+        // A refused upgrade must not go on to become a WebSocket; a body other
+        // than a POST's is never read, so nothing after it can be trusted to
+        // be a request, and a POST's is closed the same for one rule.
         send(answer, !p.request.keepAlive() || p.request.hasBody() || p.request.upgrade());
     }
 }

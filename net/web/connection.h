@@ -13,12 +13,13 @@ namespace lw::web {
 
 class Server;
 
-// One plain HTTP client on one socket: reads request heads, has each
-// answered, and keeps the clock on the client. A head must be whole within
-// kHeadTime of the connection (or of its first byte after an answer), the
-// next request must start within kIdle, and an answer not read for
-// kWriteStall ends the connection. HTTP/1.0, "Connection: close" and any
-// request with a body are closed as soon as their answer is sent.
+// One plain HTTP client on one socket: reads request heads (and a POST's
+// body, see bodyLength), has each answered, and keeps the clock on the
+// client. A head, with its body, must be whole within kHeadTime of the
+// connection (or of its first byte after an answer), the next request must
+// start within kIdle, and an answer not read for kWriteStall ends the
+// connection. HTTP/1.0, "Connection: close" and any request with a body are
+// closed as soon as their answer is sent.
 class Connection final : public QObject {
     Q_OBJECT
 public:

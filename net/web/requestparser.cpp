@@ -163,6 +163,20 @@ ParseResult parseRequestHead(std::string_view bytes) {
     return r;
 }
 
+BodyLength bodyLength(const Request& request) {
+    if (request.method != "POST") return {};
+    if (!request.header("transfer-encoding").empty()) return {411, 0};
+    const std::string_view length = request.header("content-length");
+    if (length.empty()) return {};
+    if (!digits(length)) return {400, 0};
+    std::size_t n = 0;
+    for (const char c : length) {
+        n = n * 10 + static_cast<std::size_t>(c - '0');
+        if (n > kMaxBody) return {413, 0};
+    }
+    return {0, n};
+}
+
 std::string queryValue(std::string_view query, std::string_view name) {
     while (!query.empty()) {
         const std::size_t amp = query.find('&');
