@@ -185,7 +185,7 @@ std::string headerText(std::string_view text) {
     std::string out;
     for (char c : text) {
         const auto u = static_cast<unsigned char>(c);
-        if (c == '\r' || c == '\n' || c == '\t') {
+        if (c == '\r' || c == '\n' || c == '\t' || c == ' ') {
             if (!out.empty() && out.back() != ' ') out += ' ';
         } else if (u >= 0x20 && u != 0x7F) {
             out += c;

@@ -27,8 +27,8 @@ Result<ChannelSpec> parseChannel(ChannelKind kind, std::string_view text);
 std::string publicTarget(const ChannelSpec& spec);
 
 // One line fit for a header: CR, LF and tabs become blanks, other control
-// characters go, blanks around are trimmed, at most 200 bytes (whole UTF-8
-// characters).
+// characters go, runs of blanks become one, blanks around are trimmed, at
+// most 200 bytes (whole UTF-8 characters).
 std::string headerText(std::string_view text);
 
 // `text` as RFC 2047 "=?UTF-8?B?...?=" words joined by `fold` when it holds

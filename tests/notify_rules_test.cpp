@@ -1,0 +1,270 @@
+// The delivery queue against a simulated clock and receiver, and what each
+// channel puts on the wire.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "net/notify/deliveryqueue.h"
+#include "net/notify/formats.h"
+
+using namespace lw::notify;
+
+namespace {
+
+constexpr std::int64_t kSecond = 1000;
+constexpr std::int64_t kMinute = 60 * kSecond;
+
+// A clock that jumps from one due time to the next and a receiver that is
+// up or down by the clock; every attempt takes `latency`.
+struct Run : ::testing::Test {
+    DeliveryQueue queue{2};
+    std::int64_t now = 0;
+    std::int64_t latency = 20;
+    std::function<bool(std::size_t channel, std::int64_t at)> up = [](std::size_t, std::int64_t) {
+        return true;
+    };
+    std::vector<std::pair<std::uint64_t, std::int64_t>> tries;  // (id, when)
+    std::vector<std::uint64_t> received;
+
+    std::uint64_t offer(std::size_t channel, std::string title) {
+        auto m = std::make_shared<Message>();
+        m->title = std::move(title);
+        return queue.offer(channel, m, now).id;
+    }
+    void runUntil(std::int64_t end) {
+        while (true) {
+            for (const auto& a : queue.due(now)) {
+                tries.push_back({a.id, now});
+                const bool ok = up(a.channel, now);
+                if (ok) received.push_back(a.id);
+                queue.finished(a.channel, a.id, ok, ok ? "" : "connection refused", now + latency);
+            }
+            const auto next = queue.nextDueMs();
+            if (!next || *next > end) break;
+            now = std::max(now + latency, *next);
+        }
+        now = end;
+    }
+    const Delivery& logged(std::uint64_t id) {
+        for (const Delivery& d : queue.log())
+            if (d.id == id) return d;
+        throw std::runtime_error("not in the log");
+    }
+    std::vector<QueueEvent::Kind> eventKinds() {
+        std::vector<QueueEvent::Kind> kinds;
+        for (const auto& e : queue.takeEvents()) kinds.push_back(e.kind);
+        return kinds;
+    }
+};
+
+}  // namespace
+
+TEST_F(Run, ReceiverDownTenMinutesGetsEverythingInOrderWithinAMinuteOfReturning) {
+    const std::int64_t back = 10 * kMinute;
+    up = [&](std::size_t, std::int64_t at) { return at >= back; };
+    std::vector<std::uint64_t> sent;
+    for (int i = 0; i < 6; ++i) {
+        sent.push_back(offer(0, "m" + std::to_string(i)));
+        now += 30 * kSecond;
+    }
+    runUntil(back + 2 * kMinute);
+
+    EXPECT_EQ(received, sent);
+    for (std::uint64_t id : sent) {
+        const Delivery& d = logged(id);
+        EXPECT_EQ(d.state, DeliveryState::Taken);
+        ASSERT_TRUE(d.sentMs);
+        EXPECT_GE(*d.sentMs, back);
+        EXPECT_LE(*d.sentMs, back + kMinute) << id;
+        EXPECT_TRUE(d.error.empty());
+    }
+    // The head alone was tried while down, backing off 5, 10, 20, 40 s, then every 60 s.
+    std::vector<std::int64_t> gaps;
+    for (std::size_t i = 1; i < 6; ++i) gaps.push_back(tries[i].second - tries[i - 1].second);
+    EXPECT_EQ(gaps, (std::vector<std::int64_t>{5020, 10020, 20020, 40020, 60020}));
+    for (const auto& [id, at] : tries) {
+        if (at < back) {
+            EXPECT_EQ(id, sent[0]);
+        }
+    }
+    EXPECT_EQ(eventKinds(), (std::vector{QueueEvent::Kind::Failing, QueueEvent::Kind::Recovered}));
+    EXPECT_EQ(queue.pending(), 0u);
+    EXPECT_FALSE(queue.problem(0));
+}
+
+TEST_F(Run, AMessageNotTakenWithinAnHourIsGivenUpAndTheNextGoesOn) {
+    up = [](std::size_t, std::int64_t) { return false; };
+    const auto first = offer(0, "first");
+    now = 30 * kMinute;
+    const auto second = offer(0, "second");
+    runUntil(61 * kMinute);
+    EXPECT_EQ(logged(first).state, DeliveryState::Failed);
+    EXPECT_EQ(logged(first).error, "not taken within 60 min: connection refused");
+    EXPECT_FALSE(logged(first).sentMs);
+    EXPECT_EQ(logged(second).state, DeliveryState::Pending);
+    EXPECT_GT(logged(second).attempts, 0);
+
+    up = [](std::size_t, std::int64_t) { return true; };
+    const auto third = offer(0, "third");
+    runUntil(63 * kMinute);
+    EXPECT_EQ(logged(second).state, DeliveryState::Taken);
+    EXPECT_EQ(logged(third).state, DeliveryState::Taken);
+    EXPECT_EQ(queue.failed(), 1u);
+    EXPECT_EQ(eventKinds(), (std::vector{QueueEvent::Kind::Failing, QueueEvent::Kind::GaveUp,
+                                         QueueEvent::Kind::Recovered}));
+}
+
+TEST_F(Run, AnAttemptStillRunningAtTheHourEndsItAndFailsIt) {
+    const auto id = offer(0, "slow");
+    now = 60 * kMinute - kSecond;
+    ASSERT_EQ(queue.due(now).size(), 1u);
+    EXPECT_TRUE(queue.due(60 * kMinute + 5 * kSecond).empty()) << "one attempt at a time";
+    EXPECT_EQ(logged(id).state, DeliveryState::Pending);
+    queue.finished(0, id, false, "timed out", 60 * kMinute + 9 * kSecond);
+    EXPECT_EQ(logged(id).state, DeliveryState::Failed);
+    EXPECT_EQ(logged(id).attempts, 1);
+}
+
+TEST_F(Run, AFullQueueRefusesTheNewMessageAndSaysSoOnce) {
+    up = [](std::size_t, std::int64_t) { return false; };
+    for (std::size_t i = 0; i < kMaxQueued; ++i)
+        ASSERT_NE(queue.offer(0, nullptr, now).state, DeliveryState::Dropped);
+    const auto refused = queue.offer(0, nullptr, now);
+    queue.offer(0, nullptr, now);
+    EXPECT_EQ(refused.state, DeliveryState::Dropped);
+    EXPECT_EQ(refused.error, "queue full");
+    EXPECT_EQ(queue.dropped(), 2u);
+    EXPECT_EQ(queue.pending(), kMaxQueued);
+    EXPECT_EQ(queue.problem(0), "queue full, new messages dropped");
+    // The log keeps the latest 200, newest last.
+    EXPECT_EQ(queue.log().size(), kLogSize);
+    EXPECT_EQ(queue.log().back().id, refused.id + 1);
+    EXPECT_EQ(queue.log().front().id, refused.id + 2 - kLogSize);
+    // The other channel is not held up.
+    const auto other = offer(1, "other");
+    up = [](std::size_t channel, std::int64_t) { return channel == 1; };
+    runUntil(kSecond);
+    EXPECT_EQ(logged(other).state, DeliveryState::Taken);
+    EXPECT_EQ(eventKinds(), (std::vector{QueueEvent::Kind::Dropping, QueueEvent::Kind::Failing}));
+}
+
+TEST(NotifyChannel, OptionTexts) {
+    struct Row {
+        ChannelKind kind;
+        const char* text;
+        const char* shown;  // nullptr: refused
+    };
+    const Row rows[] = {
+        {ChannelKind::Webhook, "http://127.0.0.1:8080/hook", "http://127.0.0.1:8080/hook"},
+        {ChannelKind::Webhook, "HTTPS://user:pw@hooks.example.org/a/b?token=x#f",
+         "https://hooks.example.org/a/b"},
+        {ChannelKind::Ntfy, "https://ntfy.sh", "https://ntfy.sh/"},
+        {ChannelKind::Ntfy, "http://[::1]:2586/alarms", "http://[::1]:2586/alarms"},
+        {ChannelKind::Webhook, "ftp://example.org/x", nullptr},
+        {ChannelKind::Webhook, "http:///path", nullptr},
+        {ChannelKind::Webhook, "http://host:0/", nullptr},
+        {ChannelKind::Webhook, "http://host:99999/", nullptr},
+        {ChannelKind::Webhook, "http://host/a b", nullptr},
+        {ChannelKind::Ntfy, "http://host/x\r\nX-Evil: 1", nullptr},
+        {ChannelKind::Ntfy, "example.org/topic", nullptr},
+        {ChannelKind::Mail, "ops+alarms@cinema.example", "ops+alarms@cinema.example"},
+        {ChannelKind::Mail, "root@localhost", "root@localhost"},
+        {ChannelKind::Mail, "a@b.example, c@d.example", nullptr},
+        {ChannelKind::Mail, "a@b.example\nBcc: x@y", nullptr},
+        {ChannelKind::Mail, "Ops <ops@cinema.example>", nullptr},
+        {ChannelKind::Mail, "-oQ/tmp@x", nullptr},
+        {ChannelKind::Mail, "a..b@x", nullptr},
+        {ChannelKind::Mail, "a@x..y", nullptr},
+        {ChannelKind::Mail, "nobody", nullptr},
+    };
+    for (const Row& r : rows) {
+        const auto parsed = parseChannel(r.kind, r.text);
+        EXPECT_EQ(parsed.ok, r.shown != nullptr) << r.text;
+        if (parsed.ok) {
+            EXPECT_EQ(publicTarget(parsed.value), r.shown);
+        }
+    }
+    EXPECT_EQ(parseChannel(ChannelKind::Mail, "x y").error,
+              "not a plain mail address (local@domain): \"x y\"");
+}
+
+TEST(NotifyChannel, HeaderTextAndEncodedWords) {
+    EXPECT_EQ(headerText("  Projector\r\nfailed\t\x01 at Odeon \x7f"), "Projector failed at Odeon");
+    EXPECT_EQ(headerText(std::string(199, 'a') + "\xc3\xa9"), std::string(199, 'a'));
+    EXPECT_EQ(encodedWords("Odeon 2 failed", " "), "Odeon 2 failed");
+    EXPECT_EQ(encodedWords("Kino Österreich", " "), "=?UTF-8?B?S2lubyDDlnN0ZXJyZWljaA==?=");
+    EXPECT_EQ(encodedWords("=?x?=", " "), "=?UTF-8?B?PT94Pz0=?=");
+    // 44 ASCII bytes then a two-byte character: the word breaks before it.
+    const std::string folded = encodedWords(std::string(44, 'a') + "\xc3\xa9", "\n ");
+    EXPECT_EQ(folded.substr(folded.find('\n')), "\n =?UTF-8?B?w6k=?=");
+}
+
+namespace {
+Message failedProjector() {
+    Message m;
+    m.site = "odeon";
+    m.kind = "opened";
+    m.urgent = true;
+    m.title = "Odeon: projector 3 \xe2\x80\x94 FAIL\r\nBcc: x@y";
+    m.text = "Unit 3 failed at 21:05.\nCause: NO FILM\r\n";
+    m.tags = {"rotating_light", " warn,ing ", ""};
+    m.click = "http://hub.local:8080/site/odeon";
+    m.json = "{\"site\":\"odeon\"}";
+    return m;
+}
+}  // namespace
+
+TEST(NotifyChannel, NtfyHeaders) {
+    std::string all;
+    for (const Header& h : ntfyHeaders(failedProjector())) all += h.name + ": " + h.value + "\n";
+    EXPECT_EQ(all,
+              "Title: =?UTF-8?B?T2Rlb246IHByb2plY3RvciAzIOKAlCBGQUlMIEJjYzogeEB5?=\n"
+              "Priority: 5\n"
+              "Tags: rotating_light,warning\n"
+              "Click: http://hub.local:8080/site/odeon\n");
+    Message summary;
+    summary.kind = "summary";
+    EXPECT_EQ(ntfyPriority(summary), 2);
+    summary.kind = "cleared";
+    EXPECT_EQ(ntfyPriority(summary), 3);
+    ASSERT_EQ(ntfyHeaders(summary).size(), 1u) << "no empty Title, Tags or Click";
+}
+
+TEST(NotifyChannel, MailText) {
+    Message m = failedProjector();
+    m.text += std::string(1000, 'x');
+    EXPECT_EQ(mailText(m, "ops@cinema.example"),
+              "To: ops@cinema.example\n"
+              "Subject: =?UTF-8?B?T2Rlb246IHByb2plY3RvciAzIOKAlCBGQUlMIEJjYzogeEB5?=\n"
+              "MIME-Version: 1.0\n"
+              "Content-Type: text/plain; charset=utf-8\n"
+              "Content-Transfer-Encoding: 8bit\n"
+              "Auto-Submitted: auto-generated\n"
+              "\n"
+              "Unit 3 failed at 21:05.\n"
+              "Cause: NO FILM\n" +
+                  std::string(998, 'x') + "\nxx\n\nhttp://hub.local:8080/site/odeon\n");
+}
+
+TEST_F(Run, NotificationsAndStatusJson) {
+    const std::vector<ChannelSpec> specs{{ChannelKind::Webhook, "http://u:p@h:81/x?k=1"},
+                                         {ChannelKind::Mail, "ops@cinema.example"}};
+    auto m = std::make_shared<Message>(failedProjector());
+    queue.offer(0, m, 0);
+    queue.offer(1, m, 0);
+    up = [](std::size_t channel, std::int64_t) { return channel == 1; };
+    runUntil(2 * kSecond);
+    const auto time = [](std::int64_t ms) { return "T" + std::to_string(ms); };
+    EXPECT_EQ(deliveriesJson(queue.log(), specs, time),
+              "[{\"id\":1,\"channel\":\"webhook\",\"target\":\"http://h:81/x\",\"site\":\"odeon\","
+              "\"kind\":\"opened\",\"title\":\"Odeon: projector 3 \xe2\x80\x94 FAIL Bcc: x@y\","
+              "\"queued\":\"T0\",\"sent\":null,\"attempts\":1,\"state\":\"pending\","
+              "\"error\":\"connection refused\"},"
+              "{\"id\":2,\"channel\":\"mail\",\"target\":\"ops@cinema.example\",\"site\":\"odeon\","
+              "\"kind\":\"opened\",\"title\":\"Odeon: projector 3 \xe2\x80\x94 FAIL Bcc: x@y\","
+              "\"queued\":\"T0\",\"sent\":\"T20\",\"attempts\":1,\"state\":\"taken\","
+              "\"error\":null}]");
+    EXPECT_EQ(statusJson(queue, specs),
+              "{\"channels\":2,\"pending\":1,\"failed\":0,\"dropped\":0,"
+              "\"problem\":\"notify webhook http://h:81/x: connection refused\"}");
+}
