@@ -16,7 +16,7 @@ constexpr std::int64_t kMinute = 60 * kSecond;
 
 // A clock that jumps from one due time to the next and a receiver that is
 // up or down by the clock; every attempt takes `latency`.
-struct Run : ::testing::Test {
+struct NotifyQueue : ::testing::Test {
     DeliveryQueue queue{2};
     std::int64_t now = 0;
     std::int64_t latency = 20;
@@ -59,7 +59,7 @@ struct Run : ::testing::Test {
 
 }  // namespace
 
-TEST_F(Run, ReceiverDownTenMinutesGetsEverythingInOrderWithinAMinuteOfReturning) {
+TEST_F(NotifyQueue, ReceiverDownTenMinutesGetsEverythingInOrderWithinAMinuteOfReturning) {
     const std::int64_t back = 10 * kMinute;
     up = [&](std::size_t, std::int64_t at) { return at >= back; };
     std::vector<std::uint64_t> sent;
@@ -92,7 +92,7 @@ TEST_F(Run, ReceiverDownTenMinutesGetsEverythingInOrderWithinAMinuteOfReturning)
     EXPECT_FALSE(queue.problem(0));
 }
 
-TEST_F(Run, AMessageNotTakenWithinAnHourIsGivenUpAndTheNextGoesOn) {
+TEST_F(NotifyQueue, AMessageNotTakenWithinAnHourIsGivenUpAndTheNextGoesOn) {
     up = [](std::size_t, std::int64_t) { return false; };
     const auto first = offer(0, "first");
     now = 30 * kMinute;
@@ -114,7 +114,7 @@ TEST_F(Run, AMessageNotTakenWithinAnHourIsGivenUpAndTheNextGoesOn) {
                                          QueueEvent::Kind::Recovered}));
 }
 
-TEST_F(Run, AnAttemptStillRunningAtTheHourEndsItAndFailsIt) {
+TEST_F(NotifyQueue, AnAttemptStillRunningAtTheHourEndsItAndFailsIt) {
     const auto id = offer(0, "slow");
     now = 60 * kMinute - kSecond;
     ASSERT_EQ(queue.due(now).size(), 1u);
@@ -125,7 +125,7 @@ TEST_F(Run, AnAttemptStillRunningAtTheHourEndsItAndFailsIt) {
     EXPECT_EQ(logged(id).attempts, 1);
 }
 
-TEST_F(Run, AFullQueueRefusesTheNewMessageAndSaysSoOnce) {
+TEST_F(NotifyQueue, AFullQueueRefusesTheNewMessageAndSaysSoOnce) {
     up = [](std::size_t, std::int64_t) { return false; };
     for (std::size_t i = 0; i < kMaxQueued; ++i)
         ASSERT_NE(queue.offer(0, nullptr, now).state, DeliveryState::Dropped);
@@ -246,7 +246,7 @@ TEST(NotifyChannel, MailText) {
                   std::string(998, 'x') + "\nxx\n\nhttp://hub.local:8080/site/odeon\n");
 }
 
-TEST_F(Run, NotificationsAndStatusJson) {
+TEST_F(NotifyQueue, NotificationsAndStatusJson) {
     const std::vector<ChannelSpec> specs{{ChannelKind::Webhook, "http://u:p@h:81/x?k=1"},
                                          {ChannelKind::Mail, "ops@cinema.example"}};
     auto m = std::make_shared<Message>(failedProjector());

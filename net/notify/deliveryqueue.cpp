@@ -81,7 +81,8 @@ void DeliveryQueue::finished(std::size_t channel, std::uint64_t id, bool taken,
     ch.inFlight = false;
     Delivery& head = ch.waiting.front();
     if (taken) {
-        if (ch.streak > 0) m_events.push_back({QueueEvent::Kind::Recovered, channel, {}, ch.streak});
+        if (ch.streak > 0)
+            m_events.push_back({QueueEvent::Kind::Recovered, channel, {}, ch.streak});
         ch.streak = 0;
         ch.lastError.clear();
         ch.gaveUpInStreak = false;
@@ -96,8 +97,8 @@ void DeliveryQueue::finished(std::size_t channel, std::uint64_t id, bool taken,
     if (ch.streak == 0) m_events.push_back({QueueEvent::Kind::Failing, channel, error, 0});
     // 5 s, 10 s, 20 s ... up to the cap; the shift stops growing long before overflow.
     const int doublings = std::min(ch.streak, 20);
-    ch.nextTryMs =
-        nowMs + std::min(m_policy.firstRetryMs * (std::int64_t{1} << doublings), m_policy.maxRetryMs);
+    ch.nextTryMs = nowMs + std::min(m_policy.firstRetryMs * (std::int64_t{1} << doublings),
+                                    m_policy.maxRetryMs);
     ++ch.streak;
     ch.lastError = error;
     head.error = error;

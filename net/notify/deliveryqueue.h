@@ -67,8 +67,7 @@ public:
     explicit DeliveryQueue(std::size_t channels, QueuePolicy policy = {});
 
     // Queues `message` on `channel`; a full queue refuses it (state Dropped).
-    Delivery offer(std::size_t channel, std::shared_ptr<const Message> message,
-                   std::int64_t nowMs);
+    Delivery offer(std::size_t channel, std::shared_ptr<const Message> message, std::int64_t nowMs);
     // Gives up what waited too long and returns the attempts to start now.
     std::vector<Attempt> due(std::int64_t nowMs);
     // The outcome of an attempt due() handed out.

@@ -144,10 +144,14 @@ std::string asciiLink(std::string_view s) {
 
 std::string stateName(DeliveryState s) {
     switch (s) {
-        case DeliveryState::Pending: return "pending";
-        case DeliveryState::Taken: return "taken";
-        case DeliveryState::Failed: return "failed";
-        case DeliveryState::Dropped: return "dropped";
+        case DeliveryState::Pending:
+            return "pending";
+        case DeliveryState::Taken:
+            return "taken";
+        case DeliveryState::Failed:
+            return "failed";
+        case DeliveryState::Dropped:
+            return "dropped";
     }
     return "pending";
 }
@@ -156,9 +160,12 @@ std::string stateName(DeliveryState s) {
 
 std::string channelName(ChannelKind kind) {
     switch (kind) {
-        case ChannelKind::Webhook: return "webhook";
-        case ChannelKind::Ntfy: return "ntfy";
-        case ChannelKind::Mail: return "mail";
+        case ChannelKind::Webhook:
+            return "webhook";
+        case ChannelKind::Ntfy:
+            return "ntfy";
+        case ChannelKind::Mail:
+            return "mail";
     }
     return "webhook";
 }
@@ -167,7 +174,8 @@ Result<ChannelSpec> parseChannel(ChannelKind kind, std::string_view text) {
     const std::string shown = jsonQuote(text);
     if (kind == ChannelKind::Mail) {
         if (!isMailAddress(text))
-            return Result<ChannelSpec>::failure("not a plain mail address (local@domain): " + shown);
+            return Result<ChannelSpec>::failure("not a plain mail address (local@domain): " +
+                                                shown);
     } else if (!splitUrl(text)) {
         return Result<ChannelSpec>::failure("not an http or https URL with a host: " + shown);
     }
@@ -283,8 +291,8 @@ std::string deliveriesJson(const std::deque<Delivery>& log, const std::vector<Ch
         out += "{\"id\":" + std::to_string(d.id) + ",\"channel\":\"" + channelName(spec.kind) +
                "\",\"target\":" + jsonQuote(publicTarget(spec)) + ",\"site\":" + jsonQuote(m.site) +
                ",\"kind\":" + jsonQuote(m.kind) + ",\"title\":" + jsonQuote(headerText(m.title)) +
-               ",\"queued\":" + jsonQuote(timeText(d.queuedMs)) + ",\"sent\":" +
-               (d.sentMs ? jsonQuote(timeText(*d.sentMs)) : "null") +
+               ",\"queued\":" + jsonQuote(timeText(d.queuedMs)) +
+               ",\"sent\":" + (d.sentMs ? jsonQuote(timeText(*d.sentMs)) : "null") +
                ",\"attempts\":" + std::to_string(d.attempts) + ",\"state\":\"" +
                stateName(d.state) +
                "\",\"error\":" + (d.error.empty() ? "null" : jsonQuote(d.error)) + "}";

@@ -7,8 +7,8 @@ namespace lw::notify {
 
 // One notification as the hub words it; every channel takes what it needs.
 struct Message {
-    std::string site;               // may be empty for a chain-wide summary
-    std::string kind;               // "opened", "reminder", "cleared", "flapping", "summary"
+    std::string site;  // may be empty for a chain-wide summary
+    std::string kind;  // "opened", "reminder", "cleared", "flapping", "summary"
     bool urgent = false;
     std::string title;              // one line; cleaned again before any header use
     std::string text;               // plain text, lines separated by \n

@@ -37,7 +37,8 @@ Notifier::Notifier(std::vector<ChannelSpec> channels, Journal journal, MailProgr
             m_specs.push_back(std::move(spec));
             continue;
         }
-        const std::string line = "notify " + channelName(spec.kind) + ": left out, " + checked.error;
+        const std::string line =
+            "notify " + channelName(spec.kind) + ": left out, " + checked.error;
         if (m_journal) m_journal(line);
         if (m_refused.empty()) m_refused = line;
     }
@@ -119,13 +120,15 @@ void Notifier::startHttp(const DeliveryQueue::Attempt& a) {
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("linewarden-notify"));
     QByteArray body;
     if (spec.kind == ChannelKind::Webhook) {
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+        request.setHeader(QNetworkRequest::ContentTypeHeader,
+                          QByteArrayLiteral("application/json"));
         body = QByteArray::fromStdString(m.json);
     } else {
         request.setHeader(QNetworkRequest::ContentTypeHeader,
                           QByteArrayLiteral("text/plain; charset=utf-8"));
         for (const Header& h : ntfyHeaders(m))
-            request.setRawHeader(QByteArray::fromStdString(h.name), QByteArray::fromStdString(h.value));
+            request.setRawHeader(QByteArray::fromStdString(h.name),
+                                 QByteArray::fromStdString(h.value));
         body = QByteArray::fromStdString(m.text);
     }
     QNetworkReply* reply = m_net->post(request, body);
@@ -138,7 +141,8 @@ void Notifier::startHttp(const DeliveryQueue::Attempt& a) {
     });
     deadline->start(kHttpTimeout);
     // The answer's body is not wanted: read and forget, so it costs no memory.
-    connect(reply, &QNetworkReply::readyRead, reply, [reply] { reply->skip(reply->bytesAvailable()); });
+    connect(reply, &QNetworkReply::readyRead, reply,
+            [reply] { reply->skip(reply->bytesAvailable()); });
     const std::size_t channel = a.channel;
     const std::uint64_t id = a.id;
     connect(reply, &QNetworkReply::finished, this, [this, reply, timedOut, channel, id] {
@@ -191,10 +195,12 @@ void Notifier::startMail(const DeliveryQueue::Attempt& a) {
                 if (!said.empty()) error += ": " + said;
                 end(false, error);
             });
-    connect(process, &QProcess::errorOccurred, this, [this, process, end](QProcess::ProcessError e) {
-        if (e == QProcess::FailedToStart)
-            end(false, "cannot run " + m_mail.program + ": " + lowerFirst(process->errorString()));
-    });
+    connect(process, &QProcess::errorOccurred, this,
+            [this, process, end](QProcess::ProcessError e) {
+                if (e == QProcess::FailedToStart)
+                    end(false,
+                        "cannot run " + m_mail.program + ": " + lowerFirst(process->errorString()));
+            });
     auto* deadline = new QTimer(process);
     deadline->setSingleShot(true);
     connect(deadline, &QTimer::timeout, this, [process, end] {
@@ -212,12 +218,16 @@ void Notifier::journalEvents() {
         const ChannelSpec& spec = m_specs[e.channel];
         std::string line = "notify " + channelName(spec.kind) + " " + publicTarget(spec) + ": ";
         switch (e.kind) {
-            case QueueEvent::Kind::Failing: line += e.error + ", retrying"; break;
+            case QueueEvent::Kind::Failing:
+                line += e.error + ", retrying";
+                break;
             case QueueEvent::Kind::Recovered:
                 line += "delivering again after " + std::to_string(e.count) + " failed attempt" +
                         (e.count == 1 ? "" : "s");
                 break;
-            case QueueEvent::Kind::GaveUp: line += e.error + ", given up"; break;
+            case QueueEvent::Kind::GaveUp:
+                line += e.error + ", given up";
+                break;
             case QueueEvent::Kind::Dropping:
                 line += "queue full, new messages dropped";
                 break;
