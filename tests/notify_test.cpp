@@ -1,8 +1,8 @@
 // The notifier against real receivers on loopback: a webhook and an ntfy
 // server of the test's own, and mail through msmtp into an aiosmtpd sink.
+// What goes on the wire is fixed in notify_rules_test; here it must arrive.
 #include <QElapsedTimer>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,25 +16,19 @@ using lwtest::eventually;
 
 namespace {
 
-Message failedProjector(const QString& json = "{\"site\":\"odeon\",\"unit\":3}") {
-    Message m;
-    m.site = "odeon";
-    m.kind = "opened";
-    m.urgent = true;
-    m.title = "Odeon: projector 3 \xe2\x80\x94 FAIL";
-    m.text = "Unit 3 failed at 21:05.\nCause: NO FILM\n";
-    m.tags = {"rotating_light", "odeon"};
-    m.click = "http://hub.local:8080/site/odeon";
-    m.json = json.toStdString();
-    return m;
+Message failedProjector(const std::string& json = "{\"site\":\"odeon\",\"unit\":3}") {
+    return {"odeon",
+            "opened",
+            true,
+            "Odeon: projector 3 \xe2\x80\x94 FAIL",
+            "Unit 3 failed at 21:05.\nCause: NO FILM\n.\n",
+            {"rotating_light", "odeon"},
+            "http://hub.local:8080/site/odeon",
+            json};
 }
 
-// Retries in tenths of a second rather than seconds.
-QueuePolicy quick() {
-    QueuePolicy p;
-    p.firstRetryMs = 100;
-    p.maxRetryMs = 400;
-    return p;
+bool holds(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
 }
 
 }  // namespace
@@ -45,62 +39,56 @@ class NotifyTest : public QObject {
     lw::Journal journalTo() {
         return [this](const std::string& line) { journal.push_back(line); };
     }
-    int journalled(const std::string& part) const {
-        return static_cast<int>(std::count_if(journal.begin(), journal.end(), [&](auto& l) {
-            return l.find(part) != std::string::npos;
-        }));
-    }
+    QueuePolicy quick;  // retries in tenths of a second rather than seconds
 
 private Q_SLOTS:
-    void init() { journal.clear(); }
+    void init() {
+        journal.clear();
+        quick.firstRetryMs = 100;
+        quick.maxRetryMs = 400;
+    }
 
     void webhookAndNtfyGetTheMessage() {
         lwtest::HttpReceiver hook, ntfy;
         QVERIFY(hook.start() && ntfy.start());
-        const QString hookUrl =
-            hook.url("/hook?key=k1").replace("http://", "http://relay:s%3Acret@");
+        const QString hookUrl = hook.url("/h?key=k1").replace("//", "//relay:s%3Acret@");
         Notifier notifier({{ChannelKind::Webhook, hookUrl.toStdString()},
                            {ChannelKind::Ntfy, ntfy.url("/alarms").toStdString()}},
                           journalTo());
-        QSignalSpy changed(&notifier, &Notifier::changed);
         QElapsedTimer latency;
         latency.start();
-        notifier.send(failedProjector());
-        QVERIFY(eventually(
-            [&] { return notifier.statusJson().starts_with("{\"channels\":2,\"pending\":0,"); }));
+        const Message m = failedProjector();
+        notifier.send(m);
+        QVERIFY(eventually([&] { return holds(notifier.statusJson(), "\"pending\":0,"); }));
         qInfo("both HTTP channels taken %lld ms after send()", latency.elapsed());
 
         QCOMPARE(hook.requests.size(), 1);
         const lwtest::HttpRequest& h = hook.requests[0];
-        QCOMPARE(h.method, "POST");
-        QCOMPARE(h.target, "/hook?key=k1");
+        QCOMPARE(h.method + " " + h.target, "POST /h?key=k1");
         QCOMPARE(h.headers["content-type"], "application/json");
         QCOMPARE(h.headers["authorization"], "Basic " + QByteArray("relay:s:cret").toBase64());
-        QCOMPARE(h.body, "{\"site\":\"odeon\",\"unit\":3}");
+        QCOMPARE(h.body.toStdString(), m.json);
 
         QCOMPARE(ntfy.requests.size(), 1);
         const lwtest::HttpRequest& n = ntfy.requests[0];
-        QCOMPARE(n.method, "POST");
-        QCOMPARE(n.target, "/alarms");
+        QCOMPARE(n.method + " " + n.target, "POST /alarms");
         QVERIFY(!n.headers.contains("authorization"));
-        QCOMPARE(n.headers["title"], "=?UTF-8?B?T2Rlb246IHByb2plY3RvciAzIOKAlCBGQUlM?=");
-        QCOMPARE(n.headers["priority"], "5");
-        QCOMPARE(n.headers["tags"], "rotating_light,odeon");
-        QCOMPARE(n.headers["click"], "http://hub.local:8080/site/odeon");
-        QCOMPARE(n.body, "Unit 3 failed at 21:05.\nCause: NO FILM\n");
+        for (const Header& header : ntfyHeaders(m))
+            QCOMPARE(n.headers[QByteArray::fromStdString(header.name).toLower()].toStdString(),
+                     header.value);
+        QCOMPARE(n.body.toStdString(), m.text);
 
-        const QString json = QString::fromStdString(notifier.notificationsJson());
-        QCOMPARE(json.count("\"state\":\"taken\""), 2);
-        QVERIFY2(json.contains(QString("\"target\":\"http://127.0.0.1:%1/hook\"").arg(hook.port())),
-                 qPrintable(json));
-        QVERIFY(!json.contains("cret") && !json.contains("key=k1"));
-        // "YYYY-MM-DDTHH:MM:SS+HH:MM", local.
-        QVERIFY(QRegularExpression(
-                    "\"queued\":\"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d\","
-                    "\"sent\":\"\\d{4}-")
-                    .match(json)
-                    .hasMatch());
-        QVERIFY(changed.count() >= 3);  // queued, tried, taken
+        const std::string json = notifier.notificationsJson();
+        QVERIFY2(
+            holds(json, "\"target\":\"http://127.0.0.1:" + std::to_string(hook.port()) + "/h\""),
+            json.c_str());
+        QVERIFY(!holds(json, "cret") && !holds(json, "k1") && !holds(json, "\"error\":\""));
+        const QRegularExpression time("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d");
+        const QString t = time.pattern();
+        QCOMPARE(QString::fromStdString(json).count(
+                     QRegularExpression("\"queued\":\"" + t + "\",\"sent\":\"" + t +
+                                        "\",\"attempts\":1,\"state\":\"taken\"")),
+                 2);
         QVERIFY(journal.empty());
     }
 
@@ -109,61 +97,54 @@ private Q_SLOTS:
         QVERIFY(hook.start());
         const quint16 port = hook.port();
         hook.stop();
-        Notifier notifier({{ChannelKind::Webhook, hook.url("/hook").toStdString()}}, journalTo(),
-                          {}, quick());
-        for (int i = 1; i <= 4; ++i) notifier.send(failedProjector(QString("{\"n\":%1}").arg(i)));
-        QVERIFY(eventually([&] {
-            return notifier.notificationsJson().find("\"attempts\":3") != std::string::npos;
-        }));
-        QVERIFY(notifier.statusJson().find("\"problem\":\"notify webhook http://127.0.0.1:") !=
-                std::string::npos);
+        Notifier notifier({{ChannelKind::Webhook, hook.url("/h").toStdString()}}, journalTo(), {},
+                          quick);
+        for (int i = 1; i <= 4; ++i) notifier.send(failedProjector(std::to_string(i)));
+        QVERIFY(eventually([&] { return holds(notifier.notificationsJson(), "\"attempts\":3"); }));
+        QVERIFY(holds(notifier.statusJson(),
+                      "\"pending\":4,\"failed\":0,\"dropped\":0,\"problem\":\"notify webhook "
+                      "http://127.0.0.1:"));
 
         QVERIFY(hook.start(port));
         QElapsedTimer back;
         back.start();
-        QVERIFY(eventually([&] { return hook.requests.size() == 4; }));
-        qInfo("4 queued messages delivered %lld ms after the receiver came back", back.elapsed());
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(hook.requests[i].body, QString("{\"n\":%1}").arg(i + 1).toUtf8());
-        QVERIFY(eventually(
-            [&] { return notifier.statusJson().find("\"pending\":0") != std::string::npos; }));
-        QCOMPARE(notifier.statusJson(),
-                 std::string(
-                     "{\"channels\":1,\"pending\":0,\"failed\":0,\"dropped\":0,\"problem\":null}"));
+        QVERIFY(eventually([&] { return holds(notifier.statusJson(), "\"pending\":0"); }));
+        qInfo("4 queued messages taken %lld ms after the receiver came back", back.elapsed());
+        QByteArrayList bodies;
+        for (const auto& r : hook.requests) bodies << r.body;
+        QCOMPARE(bodies, QByteArrayList({"1", "2", "3", "4"}));
+        QVERIFY(holds(notifier.statusJson(), "\"failed\":0,\"dropped\":0,\"problem\":null}"));
         QCOMPARE(journal.size(), size_t(2));
-        QCOMPARE(journalled(": connection refused, retrying"), 1);
-        QCOMPARE(journalled(": delivering again after "), 1);
+        QVERIFY(holds(journal[0], ": connection refused, retrying"));
+        QVERIFY(holds(journal[1], ": delivering again after "));
     }
 
-    void failuresAreReportedOncePerStreak() {
+    void failuresReachTheJournalOncePerStreak() {
         lwtest::HttpReceiver hook;
         hook.status = 302;  // redirects are not followed
         QVERIFY(hook.start());
-        Notifier notifier(
-            {{ChannelKind::Webhook, hook.url("/hook").toStdString()},
-             {ChannelKind::Mail, "ops@cinema.example"},
-             {ChannelKind::Mail, "ops@cinema.example, boss@cinema.example"}},
-            journalTo(),
-            {"/bin/sh", {"-c", "cat >/dev/null; echo 'no route to mail hub' >&2; exit 75"}},
-            quick());
+        Notifier notifier({{ChannelKind::Webhook, hook.url("/h").toStdString()},
+                           {ChannelKind::Mail, "ops@cinema.example"},
+                           {ChannelKind::Mail, "ops@cinema.example, boss@cinema.example"}},
+                          journalTo(),
+                          {"/bin/sh", {"-c", "cat >/dev/null; echo 'no route' >&2; exit 75"}},
+                          quick);
         notifier.send(failedProjector());
         // An attempt counts from its start, its error from its end: wait for the fourth.
         const auto pendingWith = [&](const std::string& error) {
-            return notifier.notificationsJson().find(
-                       "\"attempts\":4,\"state\":\"pending\",\"error\":\"" + error + "\"") !=
-                   std::string::npos;
+            return holds(notifier.notificationsJson(),
+                         "\"attempts\":4,\"state\":\"pending\",\"error\":\"" + error + "\"");
         };
         QVERIFY(eventually([&] {
-            return pendingWith("HTTP 302 Found") &&
-                   pendingWith("/bin/sh exited with 75: no route to mail hub");
+            return pendingWith("HTTP 302 Found") && pendingWith("/bin/sh exited with 75: no route");
         }));
-        QVERIFY(hook.requests.size() >= 3);
         QCOMPARE(journal.size(), size_t(3));
-        QCOMPARE(journalled("notify mail: left out, not a plain mail address"), 1);
-        QCOMPARE(journalled("notify webhook http://127.0.0.1:"), 1);
-        QCOMPARE(journalled("notify mail ops@cinema.example: /bin/sh exited with 75: no route to "
-                            "mail hub, retrying"),
-                 1);
+        QVERIFY(holds(journal[0], "notify mail: left out, not a plain mail address"));
+        std::sort(journal.begin() + 1, journal.end());
+        QVERIFY(
+            holds(journal[1],
+                  "notify mail ops@cinema.example: /bin/sh exited with 75: no route, retrying"));
+        QVERIFY(holds(journal[2], "notify webhook http://127.0.0.1:"));
     }
 
     void mailThroughMsmtp() {
@@ -172,29 +153,29 @@ private Q_SLOTS:
         lwtest::SmtpSink sink;
         QVERIFY2(sink.start(), "aiosmtpd did not start");
         QTemporaryDir dir;
-        const QString rc = sink.writeMsmtpConfig(QDir(dir.path()));
-        Notifier notifier(
-            {{ChannelKind::Mail, "ops@cinema.example"}}, journalTo(),
-            {lwtest::SmtpSink::msmtp().toStdString(), {"-C", rc.toStdString(), "-t", "-oi"}});
+        const std::string rc = sink.writeMsmtpConfig(QDir(dir.path())).toStdString();
+        const std::string to = "ops@cinema.example";
+        Notifier notifier({{ChannelKind::Mail, to}}, journalTo(),
+                          {lwtest::SmtpSink::msmtp().toStdString(), {"-C", rc, "-t", "-oi"}});
         QElapsedTimer latency;
         latency.start();
-        Message m = failedProjector();
-        m.text += ".\n..\n";
+        const Message m = failedProjector();
         notifier.send(m);
-        QVERIFY(eventually([&] { return sink.messages().size() == 1; }, std::chrono::seconds(30)));
-        qInfo("mail taken by the sink %lld ms after send()", latency.elapsed());
-        const QString mail = QString::fromUtf8(sink.messages()[0]);
-        for (const char* line :
-             {"\nTo: ops@cinema.example\n",
-              "\nSubject: =?UTF-8?B?T2Rlb246IHByb2plY3RvciAzIOKAlCBGQUlM?=\n",
-              "\nMIME-Version: 1.0\n", "\nContent-Type: text/plain; charset=utf-8\n",
-              "\nContent-Transfer-Encoding: 8bit\n", "\nAuto-Submitted: auto-generated\n",
-              "\n\nUnit 3 failed at 21:05.\nCause: NO "
-              "FILM\n.\n..\n\nhttp://hub.local:8080/site/odeon\n"})
-            QVERIFY2(("\n" + mail).contains(line), qPrintable(mail));
-        QVERIFY(eventually([&] {
-            return notifier.notificationsJson().find("\"state\":\"taken\"") != std::string::npos;
-        }));
+        QVERIFY(
+            eventually([&] { return holds(notifier.statusJson(), "\"pending\":0,\"failed\":0"); },
+                       std::chrono::seconds(30)));
+        qInfo("mail taken by msmtp %lld ms after send()", latency.elapsed());
+        QVERIFY(eventually([&] { return sink.messages().size() == 1; }));
+        // Every header as written, the body whole (a lone "." included) after
+        // the sink's own X-Peer line.
+        const std::string mail = "\n" + sink.messages()[0].toStdString();
+        const std::string written = mailText(m, to);
+        const std::size_t split = written.find("\n\n");
+        for (std::size_t at = 0; at < split; at = written.find('\n', at) + 1)
+            QVERIFY2(holds(mail, "\n" + written.substr(at, written.find('\n', at) - at) + "\n"),
+                     mail.c_str());
+        QVERIFY2(holds(mail, written.substr(split)), mail.c_str());
+        QVERIFY(holds(mail, "\nTo: ops@cinema.example\n"));
         QVERIFY(journal.empty());
     }
 };

@@ -9,13 +9,11 @@
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
-#include <QList>
 #include <QMap>
 #include <QObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
-#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <memory>
@@ -95,21 +93,16 @@ private:
 class SmtpSink {
 public:
     ~SmtpSink() {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
+        m_process.kill();
+        m_process.waitForFinished(5000);
     }
 
     // A Python that has aiosmtpd: the system one first, whatever PATH says.
     static QString python() {
-        for (const QString& candidate :
-             {QStringLiteral("/usr/bin/python3"), QStandardPaths::findExecutable("python3")}) {
-            if (candidate.isEmpty() || !QFile::exists(candidate)) continue;
+        for (QString candidate : {"/usr/bin/python3", "python3"}) {
             QProcess p;
             p.start(candidate, {"-c", "import aiosmtpd"});
-            if (p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit &&
-                p.exitCode() == 0)
+            if (p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && !p.exitCode())
                 return candidate;
         }
         return {};
@@ -117,9 +110,7 @@ public:
     static QString msmtp() { return QStandardPaths::findExecutable("msmtp"); }
     // What the mail tests need and is not installed, or empty.
     static QString missing() {
-        if (msmtp().isEmpty()) return "msmtp";
-        if (python().isEmpty()) return "python3-aiosmtpd";
-        return {};
+        return msmtp().isEmpty() ? "msmtp" : python().isEmpty() ? "python3-aiosmtpd" : "";
     }
 
     bool start() {
@@ -131,50 +122,40 @@ public:
         env.insert("PYTHONUNBUFFERED", "1");
         m_process.setProcessEnvironment(env);
         m_process.start(python(),
-                        {"-m", "aiosmtpd", "-n", "-l", QStringLiteral("127.0.0.1:%1").arg(m_port),
-                         "-c", "aiosmtpd.handlers.Debugging", "stdout"});
-        return eventually(
-                   [this] {
-                       if (m_process.state() == QProcess::NotRunning) return true;
-                       QTcpSocket c;
-                       c.connectToHost(QHostAddress::LocalHost, m_port);
-                       return c.waitForConnected(200);
-                   },
-                   std::chrono::seconds(20)) &&
+                        {"-m", "aiosmtpd", "-n", "-l", QString("127.0.0.1:%1").arg(m_port), "-c",
+                         "aiosmtpd.handlers.Debugging", "stdout"});
+        const auto accepts = [this] {
+            QTcpSocket c;
+            c.connectToHost(QHostAddress::LocalHost, m_port);
+            return m_process.state() == QProcess::NotRunning || c.waitForConnected(200);
+        };
+        return eventually(accepts, std::chrono::seconds(20)) &&
                m_process.state() == QProcess::Running;
     }
     quint16 port() const { return m_port; }
 
-    // An msmtp configuration in `dir` that hands every mail to this sink;
-    // its path.
+    // An msmtp configuration in `dir` that hands every mail to this sink; its path.
     QString writeMsmtpConfig(const QDir& dir) const {
-        const QString path = dir.filePath("msmtprc");
-        QFile f(path);
+        QFile f(dir.filePath("msmtprc"));
         if (!f.open(QIODevice::WriteOnly)) return {};
-        f.write(QStringLiteral("account default\nhost 127.0.0.1\nport %1\nauth off\ntls off\n"
-                               "from linewarden@localhost\n")
+        f.write(QString("account default\nhost 127.0.0.1\nport %1\nauth off\ntls off\n"
+                        "from linewarden@localhost\n")
                     .arg(m_port)
                     .toUtf8());
         f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-        return path;
+        return f.fileName();
     }
 
     // Every whole mail taken so far, as the sink printed it (headers, an
     // X-Peer line, a blank line, the body).
     QList<QByteArray> messages() {
-        m_output += m_process.readAllStandardOutput();
-        QList<QByteArray> mails;
         static const QByteArray begin = "---------- MESSAGE FOLLOWS ----------\n";
         static const QByteArray end = "------------ END MESSAGE ------------\n";
-        qsizetype from = 0;
-        while (true) {
-            const qsizetype b = m_output.indexOf(begin, from);
-            if (b < 0) break;
-            const qsizetype e = m_output.indexOf(end, b);
-            if (e < 0) break;
+        m_output += m_process.readAllStandardOutput();
+        QList<QByteArray> mails;
+        for (qsizetype b = 0, e = 0;
+             (b = m_output.indexOf(begin, e)) >= 0 && (e = m_output.indexOf(end, b)) >= 0;)
             mails << m_output.mid(b + begin.size(), e - b - begin.size());
-            from = e + end.size();
-        }
         return mails;
     }
 
