@@ -115,7 +115,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     LW_FUZZ_CHECK(over.refused && over.refused->status == 429 &&
                   hasHeader(*over.refused, "Retry-After"));
 
-    // The hub's action body parser goes here: it is fed req.body (at most
-    // kMaxBody bytes) of every allowed action, with c.label as the operator.
+    // What the body says is the hub's to read: alarm_action_fuzz.cpp.
     return 0;
 }

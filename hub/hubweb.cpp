@@ -14,6 +14,7 @@
 #include "core/textutil.h"
 #include "net/web/accessrule.h"
 #include "net/web/actiongate.h"
+#include "net/web/operatorfile.h"
 #include "net/web/answer.h"
 #include "net/web/liveboards.h"
 #include "net/web/server.h"
@@ -354,6 +355,11 @@ web::Answer HubWeb::answer(const web::Request& request) const {
         const Site* s = name ? table.find(*name) : nullptr;
         if (!s) return web::textAnswer(404, "No such site");
         return web::jsonAnswer("{" + header() + ",\"site\":" + siteJson(*s, true) + "}");
+    }
+    if (path == "/api/action") {
+        web::Answer a = web::textAnswer(405, "Actions are POSTed");
+        a.headers.emplace_back("Allow", "POST");
+        return a;
     }
     if (path == "/api/alarms") return web::jsonAnswer(m_hub.alarms().listJson());
     if (path == "/api/notifications") {

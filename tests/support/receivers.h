@@ -6,6 +6,7 @@
 // SmtpSink::missing() names something.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
@@ -27,6 +28,7 @@ struct HttpRequest {
     QByteArray target;                     // path and query as sent
     QMap<QByteArray, QByteArray> headers;  // names in lower case
     QByteArray body;
+    qint64 at = 0;  // when it was whole here, ms since the epoch
 };
 
 // Answers every request with `status` and closes; stop() and start(port())
@@ -78,6 +80,7 @@ private:
         const qsizetype length = r.headers.value("content-length", "0").toLongLong();
         if (buffer.size() < headEnd + 4 + length) return;
         r.body = buffer.mid(headEnd + 4, length);
+        r.at = QDateTime::currentMSecsSinceEpoch();
         requests << r;
         const QByteArray reason = status == 200 ? "OK" : status == 302 ? "Found" : "Error";
         s->write("HTTP/1.1 " + QByteArray::number(status) + " " + reason +
