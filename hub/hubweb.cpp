@@ -182,7 +182,7 @@ void HubWeb::setNotifications(std::function<std::string()> list, std::function<s
 web::Answer HubWeb::action(const web::Request& request) {
     if (!m_operators) return web::textAnswer(403, "No operator actions here (--operator-tokens)");
     const web::ActionCheck check = web::checkAction(request, *m_rule, *m_operators, *m_limiter,
-                                                    QDateTime::currentMSecsSinceEpoch());
+                                                    m_server->now());
     if (check.refused) return *check.refused;
     std::string why;
     const auto a = readAlarmAction(request.body, &why);

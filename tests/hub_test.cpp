@@ -206,12 +206,13 @@ private Q_SLOTS:
         QVERIFY(browser.until(QStringLiteral("String(document.querySelectorAll('.tile').length)"),
                               QStringLiteral("40")));
         // The name is text, never markup.
-        QCOMPARE(browser.eval(QStringLiteral("String(document.querySelectorAll('main img').length)")),
+        QCOMPARE(browser.eval(QStringLiteral("String(document.querySelectorAll('img').length)")),
                  QStringLiteral("0"));
         QVERIFY(browser.eval(QStringLiteral("document.querySelector('main').textContent"))
                     .contains(evil));
+        // Failed, with its alarm not yet acknowledged.
         QCOMPARE(browser.eval(QStringLiteral("document.querySelector('.tile').className")),
-                 QStringLiteral("tile w-failed"));
+                 QStringLiteral("tile w-failed unacked"));
         QCOMPARE(browser.eval(QStringLiteral("document.querySelector('.tile a').pathname")),
                  QStringLiteral("/site/failing"));
         QCOMPARE(browser.eval(QStringLiteral("document.querySelectorAll('.tile')[1].className")),
