@@ -451,10 +451,11 @@ std::string AlarmBook::listJson() const {
             oos += "{\"site\":" + jsonQuote(site) + ",\"hold\":" + holdJson(s.outOfService) + "}";
         }
     }
-    // Urgent and unacknowledged first, then the oldest first.
+    // Urgent and unacknowledged first, then the oldest first; shelved ones last.
     std::stable_sort(open.begin(), open.end(), [](const auto& x, const auto& y) {
         const auto key = [](const Alarm& a) {
-            return std::make_tuple(!(a.urgent && a.unacked()), !a.unacked(), !a.urgent, a.opened.ms);
+            return std::make_tuple(a.shelf.has_value(), !(a.urgent && a.unacked()), !a.unacked(), !a.urgent,
+                                   a.opened.ms);
         };
         return key(*x.second) < key(*y.second);
     });

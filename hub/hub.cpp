@@ -264,7 +264,8 @@ void Hub::summary(const HubTime& now) {
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(now.ms);
     const std::int64_t day = local.date().toJulianDay();
     const int minute = local.time().hour() * 60 + local.time().minute();
-    if (m_lastSummaryDay < 0) m_lastSummaryDay = minute >= m_options.summaryAt ? day : day - 1;
+    // A hub started within the summary's minute still sends it.
+    if (m_lastSummaryDay < 0) m_lastSummaryDay = minute > m_options.summaryAt ? day : day - 1;
     if (day == m_lastSummaryDay || minute < m_options.summaryAt) return;
     m_lastSummaryDay = day;
     const std::string night = local.date().addDays(-1).toString(Qt::ISODate).toStdString();

@@ -26,24 +26,28 @@ std::string percentEncoded(const std::string& s) {
 }  // namespace
 
 std::string alarmLine(const Alarm& a) {
-    std::string what;
-    if (!isUnit(a)) {
-        what = a.which == "bus" ? "the bus is lost" : "the booth is offline";
-    } else {
-        what = "unit " + a.which + (a.name.empty() || a.name == a.which ? "" : " (" + a.name + ")") + " failed";
-        if (!a.cause.empty()) what += ": " + a.cause;
-        if (a.urgent && !a.showTime.empty() && a.showTime != " ") what += ", " + a.showTime + " into the show";
-        else if (!a.urgent) what += ", no show running";
-    }
-    if (a.state == AlarmState::Closed || a.state == AlarmState::ClearedUnacked) {
-        what += a.announced.ms >= a.opened.ms && a.announced.ms != 0
-                    ? " — cleared at " + a.cleared.text
-                    : " at " + a.opened.text + " and cleared at " + a.cleared.text;
-    } else {
-        what += " since " + a.opened.text;
-    }
+    if (!isUnit(a)) return a.which == "bus" ? "the bus is lost" : "the booth is offline";
+    std::string what = "unit " + a.which + (a.name.empty() || a.name == a.which ? "" : " (" + a.name + ")") + " failed";
+    if (!a.cause.empty()) what += ": " + a.cause;
+    if (a.urgent && !a.showTime.empty() && a.showTime != " ") what += ", " + a.showTime + " into the show";
+    else if (!a.urgent) what += ", no show running";
     return what;
 }
+
+namespace {
+
+// The clock time of contract text, for a line a person reads on a phone.
+std::string clockOf(const HubTime& t) { return t.text.size() >= 19 ? t.text.substr(11, 8) : t.text; }
+
+// alarmLine with when: since, or when it failed and cleared.
+std::string alarmText(const Alarm& a) {
+    std::string line = alarmLine(a);
+    if (a.active()) return line + " (since " + clockOf(a.opened) + ")";
+    const bool told = a.announced.ms != 0 && a.announced.ms >= a.opened.ms;
+    return line + (told ? " (cleared at " : " (at " + clockOf(a.opened) + ", cleared at ") + clockOf(a.cleared) + ")";
+}
+
+}  // namespace
 
 std::string NoticePolicy::siteLink(const std::string& site, const std::string& tail) const {
     if (m_settings.pageUrl.empty()) return {};
@@ -140,7 +144,7 @@ notify::Message NoticePolicy::message(const AlarmBook& book, const std::string& 
     const char* lead = kind == "reminder" ? "still unacknowledged: " : kind == "cleared" ? "cleared: " : "";
     m.title = site + ": " + lead + head;
     for (const Alarm* a : alarms) {
-        m.text += (a->flapping ? "flapping: " : "") + alarmLine(*a) + (a->urgent && a->active() ? " [urgent]" : "") + "\n";
+        m.text += (a->flapping ? "flapping: " : "") + alarmText(*a) + (a->urgent && a->active() ? " [urgent]" : "") + "\n";
     }
     m.click = siteLink(site);
     if (!m.click.empty()) m.text += m.click + "\n";

@@ -12,6 +12,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTime>
 
 #include "net/mqtt/link.h"
 #include "support/hubrun.h"
@@ -73,6 +74,8 @@ class AlarmsTest : public QObject {
     HttpReceiver m_webhook, m_ntfy;
     SmtpSink m_mail;
     QString m_sendmail, m_tokens;
+    // The next minute but one: the morning summary comes while the night runs.
+    const QString m_summaryAt = QTime::currentTime().addSecs(120).toString("HH:mm");
     std::unique_ptr<lw::mqtt::Link> m_watch;
     // What the broker carried: unit failures with when, and alarm documents.
     QMap<QString, qint64> m_failedAt;
@@ -85,7 +88,8 @@ class AlarmsTest : public QObject {
                 "--mqtt-client-id", "alarms-hub", "--http", QStringLiteral("127.0.0.1:%1").arg(http),
                 "--db", m_dir.filePath("hub.db"), "--operator-tokens", m_tokens,
                 "--notify-webhook", m_webhook.url("/hook"), "--notify-ntfy", m_ntfy.url("/night"),
-                "--notify-mail", "ops@example.org", "--sendmail", m_sendmail, "--remind", "5s"};
+                "--notify-mail", "ops@example.org", "--sendmail", m_sendmail, "--remind", "5s",
+                "--summary-at", m_summaryAt};
     }
     HttpReply post(int http, const QByteArray& body, const QByteArray& auth, const QByteArray& target = "/api/action") {
         return rawHttp(static_cast<quint16>(http),
@@ -165,7 +169,7 @@ private Q_SLOTS:
             auto monitor = std::make_unique<QProcess>();
             monitor->start(QStringLiteral(LW_MONITOR), {"--device", link, "--site", site, "--names", names, "--mqtt",
                                                         QStringLiteral("127.0.0.1:%1").arg(m_broker->port()),
-                                                        "--mqtt-prefix", "al"});
+                                                        "--mqtt-prefix", "al", "--activity"});
             QVERIFY(monitor->waitForStarted(5000));
             m_booths.push_back(std::move(sim));
             m_booths.push_back(std::move(monitor));
@@ -271,6 +275,14 @@ private Q_SLOTS:
             });
             QVERIFY2(kept, qPrintable(QJsonDocument(o).toJson()));
         }
+
+        // The morning summary: the night's failures per site, with a link to its report.
+        QVERIFY2(waitUntil([&] { return !of(fromWebhook(m_webhook), "", "summary").isEmpty(); }, 150000),
+                 qPrintable(again.journal()));
+        const Told summary = of(fromWebhook(m_webhook), "", "summary").first();
+        QVERIFY2(summary.doc["text"].toString().contains("many: 16 failures"), qPrintable(summary.doc["text"].toString()));
+        QVERIFY(summary.doc["text"].toString().contains(
+            QStringLiteral("http://127.0.0.1:%1/site/show/report?night=").arg(http)));
 
         // What was sent is listed, and every document is the schema's.
         QVERIFY(httpGet(static_cast<quint16>(http), "/api/notifications").body.contains(R"("state":"taken")"));

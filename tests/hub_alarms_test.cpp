@@ -203,8 +203,9 @@ TEST_F(AlarmsTest, FlappingIsToldOnceAndShelvedSaysNothing) {
     run(60'000);
     // The first short failure is told whole; the rest as one flapping message.
     EXPECT_EQ(kinds(), (V{"cleared", "flapping"}));
-    EXPECT_NE(sent[0].title.find("no show running at "), std::string::npos);
-    EXPECT_NE(sent[0].title.find(" and cleared at "), std::string::npos);
+    EXPECT_EQ(sent[0].title, "b1: cleared: unit 2 (Screen 2) failed: motion, no show running");
+    EXPECT_NE(sent[0].text.find(", no show running (at "), std::string::npos);
+    EXPECT_NE(sent[0].text.find(", cleared at "), std::string::npos);
     sent.clear();
     unit(9, "failed", false, "presence");
     step();
