@@ -400,7 +400,10 @@ bool AlarmBook::takeRetained(const std::string& site, std::string_view which, st
         s.serviceRev = serviceRev;
     }
     const auto held = s.alarms.find(which);
-    if (held != s.alarms.end() && held->second.rev >= a.rev) return true;
+    // Two hubs may change one alarm at once: the later change wins the tie.
+    if (held != s.alarms.end() &&
+        (held->second.rev > a.rev || (held->second.rev == a.rev && held->second.changed.ms >= a.changed.ms)))
+        return true;
     if (held != s.alarms.end()) a.opens = held->second.opens;
     s.alarms[a.which] = std::move(a);
     return true;

@@ -197,7 +197,7 @@ void Hub::evaluate(const Site& site, const HubTime& now) {
 
 void Hub::changed(const std::vector<AlarmChange>& changes, const HubTime& now) {
     for (const AlarmChange& c : changes) {
-        m_notices.changed(c, now);
+        if (m_tells) m_notices.changed(c, now);
         if (c.which.empty() || c.what == AlarmChange::What::Flapping || c.what == AlarmChange::What::Opened)
             m_journal("alarm " + c.site + (c.which.empty() ? "" : "/" + c.which) + ": " +
                       std::string(changeName(c.what)));
@@ -217,6 +217,8 @@ void Hub::publishAlarms() {
 }
 
 void Hub::tellDue() {
+    // A hub with nobody to tell marks nothing told: another hub may tell it.
+    if (!m_tells) return;
     const HubTime now = hubNow();
     for (const notify::Message& m : m_notices.due(m_alarms, now)) {
         m_journal("notice " + m.kind + ": " + m.title);
@@ -260,7 +262,7 @@ std::pair<int, std::string> Hub::act(const AlarmAction& action, const std::strin
 }
 
 void Hub::summary(const HubTime& now) {
-    if (m_options.summaryAt < 0) return;
+    if (m_options.summaryAt < 0 || !m_tells) return;
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(now.ms);
     const std::int64_t day = local.date().toJulianDay();
     const int minute = local.time().hour() * 60 + local.time().minute();

@@ -100,6 +100,8 @@ private:
     // takes back what it had told instead of telling it again.
     std::int64_t m_settledAt = 0;
     std::int64_t m_lastSummaryDay = -1;
+    const bool m_tells = !m_options.notifyWebhook.empty() || !m_options.notifyNtfy.empty() ||
+                         !m_options.notifyMail.empty();
 };
 
 }  // namespace lw::hub

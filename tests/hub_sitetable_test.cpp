@@ -166,6 +166,11 @@ TEST(HubOptions, OneLinePerRefusal) {
         {{"--mqtt=b:1", "--http=127.0.0.1:99999"}, "bad value for --http: 127.0.0.1:99999"},
         {{"--mqtt", "b:1", "stray"}, "unexpected argument stray"},
         {{"--config", "/nonexistent/hub.conf"}, "cannot read the config file /nonexistent/hub.conf"},
+        {{"--mqtt", "b:1", "--summary-at", "24:00"}, "bad value for --summary-at: 24:00"},
+        {{"--mqtt", "b:1", "--remind", "0"}, "bad value for --remind: 0"},
+        {{"--mqtt", "b:1", "--bus-lost-after", "2d"}, "bad value for --bus-lost-after: 2d"},
+        {{"--mqtt", "b:1", "--page-url", "hub:8490"}, "bad value for --page-url: hub:8490"},
+        {{"--mqtt", "b:1", "--operator-tokens", "ops"}, "--operator-tokens goes with --http"},
     };
     for (const Row& r : rows) {
         const auto o = readHubOptions(r.args);
@@ -182,6 +187,15 @@ TEST(HubOptions, OneLinePerRefusal) {
     EXPECT_EQ(o.value.maxSites, 7u);
     EXPECT_EQ(o.value.keepDays, 400);
     EXPECT_TRUE(hubUsage().find("  --max-sites N") != std::string::npos) << hubUsage();
+    // Durations read in seconds, minutes or hours; channels may repeat.
+    const auto a = readHubOptions({"--mqtt", "b:1", "--remind", "90s", "--offline-after", "3m", "--summary-at",
+                                   "07:30", "--notify-ntfy", "https://n.example/t", "--notify-ntfy", "http://127.0.0.1:9/u"});
+    ASSERT_TRUE(a.ok) << a.error;
+    EXPECT_EQ(a.value.remindMs, 90'000);
+    EXPECT_EQ(a.value.offlineAfterMs, 180'000);
+    EXPECT_EQ(a.value.summaryAt, 7 * 60 + 30);
+    EXPECT_EQ(a.value.notifyNtfy.size(), 2u);
+    EXPECT_FALSE(readHubOptions({"--mqtt", "b:1", "--notify-mail", "a@b.example,c@d.example"}).ok);
 
     // The shipped configuration reads, and the line wins over it.
     const auto conf = readHubOptions({"--config", LW_SOURCE_DIR "/packaging/hub.conf", "--keep-days", "9"});
