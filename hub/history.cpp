@@ -33,6 +33,10 @@ const char* const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS action (id INTEGER PRIMARY KEY, site TEXT NOT NULL, "
     "alarm TEXT NOT NULL, action TEXT NOT NULL, by TEXT NOT NULL, reason TEXT NOT NULL, "
     "until TEXT NOT NULL, received INTEGER NOT NULL)",
+    // Alarms as they opened, cleared and flapped, for the morning summary.
+    "CREATE TABLE IF NOT EXISTS alarm (id INTEGER PRIMARY KEY, site TEXT NOT NULL, "
+    "alarm TEXT NOT NULL, what TEXT NOT NULL, received INTEGER NOT NULL)",
+    "CREATE INDEX IF NOT EXISTS alarm_site ON alarm (site, received)",
 };
 
 QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
@@ -175,7 +179,7 @@ void History::online(const std::string& site, bool on, std::int64_t received) {
 std::int64_t History::prune(int days, std::int64_t now) {
     const qlonglong before = now - days * kDayMs;
     std::int64_t dropped = 0;
-    for (const char* table : {"unit_change", "event", "record", "online", "action"}) {
+    for (const char* table : {"unit_change", "event", "record", "online", "action", "alarm"}) {
         QSqlQuery query(QSqlDatabase::database(m_connection, false));
         query.prepare(QStringLiteral("DELETE FROM %1 WHERE received < ?").arg(QLatin1String(table)));
         query.addBindValue(before);
@@ -235,6 +239,26 @@ std::string History::recordsText(const std::string& site, std::int64_t from, std
     if (!query.exec()) return out;
     while (query.next()) out += query.value(0).toByteArray().toStdString();
     return out;
+}
+
+void History::alarm(const std::string& site, const std::string& alarm, const std::string& what,
+                    std::int64_t at) {
+    exec(QStringLiteral("INSERT INTO alarm (site, alarm, what, received) VALUES (?, ?, ?, ?)"),
+         [&](QSqlQuery& query) {
+             for (const std::string* v : {&site, &alarm, &what}) query.addBindValue(q(*v));
+             query.addBindValue(static_cast<qlonglong>(at));
+         });
+}
+
+std::int64_t History::alarmsOpened(const std::string& site, std::int64_t from, std::int64_t to) {
+    if (!m_open) return 0;
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(QStringLiteral("SELECT count(*) FROM alarm WHERE site = ? AND what = 'opened' AND "
+                                 "received >= ? AND received < ?"));
+    query.addBindValue(q(site));
+    query.addBindValue(static_cast<qlonglong>(from));
+    query.addBindValue(static_cast<qlonglong>(to));
+    return query.exec() && query.next() ? query.value(0).toLongLong() : 0;
 }
 
 }  // namespace lw::hub

@@ -36,6 +36,10 @@ public:
     void action(const std::string& site, const std::string& alarm, const std::string& action,
                 const std::string& by, const std::string& reason, const std::string& until, std::int64_t at);
 
+    // An alarm opened, cleared or began flapping; how many opened in a stretch.
+    void alarm(const std::string& site, const std::string& alarm, const std::string& what, std::int64_t at);
+    std::int64_t alarmsOpened(const std::string& site, std::int64_t from, std::int64_t to);
+
     // Drops what is older than `days` before `now`; returns rows dropped.
     std::int64_t prune(int days, std::int64_t now);
 

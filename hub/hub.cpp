@@ -198,6 +198,11 @@ void Hub::evaluate(const Site& site, const HubTime& now) {
 void Hub::changed(const std::vector<AlarmChange>& changes, const HubTime& now) {
     for (const AlarmChange& c : changes) {
         if (m_tells) m_notices.changed(c, now);
+        using W = AlarmChange::What;
+        if (m_history && (c.what == W::Opened || c.what == W::Flapping || c.what == W::Cleared)) {
+            // A flapping alarm opened as well.
+            m_history->alarm(c.site, c.which, c.what == W::Cleared ? "cleared" : "opened", now.ms);
+        }
         if (c.which.empty() || c.what == AlarmChange::What::Flapping || c.what == AlarmChange::What::Opened)
             m_journal("alarm " + c.site + (c.which.empty() ? "" : "/" + c.which) + ": " +
                       std::string(changeName(c.what)));
@@ -262,7 +267,8 @@ std::pair<int, std::string> Hub::act(const AlarmAction& action, const std::strin
 }
 
 void Hub::summary(const HubTime& now) {
-    if (m_options.summaryAt < 0 || !m_tells) return;
+    // Not before the broker has told what each site holds.
+    if (m_options.summaryAt < 0 || !m_tells || m_settledAt == 0 || now.ms < m_settledAt) return;
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(now.ms);
     const std::int64_t day = local.date().toJulianDay();
     const int minute = local.time().hour() * 60 + local.time().minute();
@@ -279,12 +285,15 @@ void Hub::summary(const HubTime& now) {
         std::string line = s->name + ": ";
         if (m_history) {
             const NightFacts f = nightFacts(*m_history, s->name, night);
-            if (f.allClear()) {
+            const QDateTime noon(local.date().addDays(-1), QTime(12, 0));
+            const std::int64_t alarms =
+                m_history->alarmsOpened(s->name, noon.toMSecsSinceEpoch(), noon.addDays(1).toMSecsSinceEpoch());
+            if (f.allClear() && alarms == 0) {
                 line += "all clear";
             } else {
                 ++troubled;
                 line += std::to_string(f.failureCount) + " failures, " + std::to_string(f.panicBursts) +
-                        " panic stops";
+                        " panic stops, " + std::to_string(alarms) + " alarms";
                 for (const FailureMark& fm : f.failures)
                     line += "\n  unit " + fm.unit + " failed (" + fm.cause + ") at " + fm.clock;
             }
