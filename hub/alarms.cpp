@@ -442,7 +442,7 @@ std::string AlarmBook::documentJson(const std::string& site, const std::string& 
     return alarmJson(site, closed);
 }
 
-std::string AlarmBook::listJson() const {
+std::string AlarmBook::listJson(std::size_t max) const {
     std::vector<std::pair<const std::string*, const Alarm*>> open;
     std::string oos;
     for (const auto& [site, s] : m_sites) {
@@ -463,11 +463,12 @@ std::string AlarmBook::listJson() const {
         return key(*x.second) < key(*y.second);
     });
     std::string j = "{\"alarms\":[";
-    for (std::size_t i = 0; i < open.size(); ++i) {
+    const std::size_t shown = std::min(open.size(), max);
+    for (std::size_t i = 0; i < shown; ++i) {
         if (i) j += ',';
         j += alarmJson(*open[i].first, *open[i].second);
     }
-    return j + "],\"out_of_service\":[" + oos + "]}";
+    return j + "],\"more\":" + std::to_string(open.size() - shown) + ",\"out_of_service\":[" + oos + "]}";
 }
 
 }  // namespace lw::hub

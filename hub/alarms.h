@@ -127,9 +127,10 @@ public:
     // its service state.
     std::string alarmJson(const std::string& site, const Alarm& a) const;
     std::string documentJson(const std::string& site, const std::string& which) const;
-    // Every alarm not closed, and every site out of service, for the page:
-    // urgent and unacknowledged first.
-    std::string listJson() const;
+    // The alarms not closed (the first `max`, and how many more), and every
+    // site out of service, for the page: urgent and unacknowledged first.
+    static constexpr std::size_t kMaxListed = 1000;
+    std::string listJson(std::size_t max = kMaxListed) const;
     const std::map<std::string, SiteAlarms, std::less<>>& sites() const { return m_sites; }
     const Alarm* find(const std::string& site, std::string_view which) const;
     // The (site, alarm) documents changed since the last call, to publish.

@@ -173,8 +173,10 @@ bool Hub::takeAlarm(const std::string& topic, const std::string& payload) {
     if (slash == std::string::npos || slash == 0 || rest.find('/', slash + 7) != std::string::npos)
         return false;
     const std::string site = rest.substr(0, slash);
-    // A site the table would never take is not taken here either.
-    if (site.size() > kMaxSiteName || (!m_table.find(site) && m_table.sites().size() >= m_table.maxSites()))
+    // Alarms of sites never heard are bounded as the table is: junk on the
+    // broker cannot grow the book without end.
+    if (site.size() > kMaxSiteName ||
+        (!m_alarms.sites().count(site) && m_alarms.sites().size() >= m_table.maxSites()))
         return true;
     std::string why;
     if (!m_alarms.takeRetained(site, rest.substr(slash + 7), payload, &why)) {

@@ -97,6 +97,8 @@ TEST_F(AlarmsTest, PriorityComesFromTheShow) {
     EXPECT_FALSE(book.find("b1", "1")->urgent);
     EXPECT_TRUE(book.find("b1", "2")->urgent);
     EXPECT_TRUE(book.find("b1", "4")->urgent);
+    // The page's list is bounded and says how many it left out.
+    EXPECT_NE(book.listJson(2).find(R"("more":1,)"), std::string::npos);
 }
 
 TEST_F(AlarmsTest, BusAndSiteAlarmsWaitTheirTime) {
