@@ -41,6 +41,17 @@ const char* const kSchema[] = {
 
 QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
+// A query over one site's rows received in [from, to), prepared and bound.
+QSqlQuery siteRange(const QString& connection, const QString& sql, const std::string& site,
+                    std::int64_t from, std::int64_t to) {
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    query.prepare(sql);
+    query.addBindValue(q(site));
+    query.addBindValue(static_cast<qlonglong>(from));
+    query.addBindValue(static_cast<qlonglong>(to));
+    return query;
+}
+
 // The rows a prepared query gives, each made a JSON value, as one array;
 // empty when the query fails.
 std::string rowsJson(QSqlQuery& query, const std::function<std::string(const QSqlQuery&)>& row) {
@@ -213,12 +224,10 @@ std::string History::eventsJson(const std::string& site, std::int64_t afterId, i
 std::string History::historyJson(const std::string& site, std::int64_t from, std::int64_t to,
                                  int limit) {
     if (!m_open) return "[]";
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(QStringLiteral("SELECT id, received, doc FROM unit_change WHERE site = ? AND "
-                                 "received >= ? AND received < ? ORDER BY id LIMIT ?"));
-    query.addBindValue(q(site));
-    query.addBindValue(static_cast<qlonglong>(from));
-    query.addBindValue(static_cast<qlonglong>(to));
+    QSqlQuery query = siteRange(m_connection,
+                                QStringLiteral("SELECT id, received, doc FROM unit_change WHERE site = ? AND "
+                                               "received >= ? AND received < ? ORDER BY id LIMIT ?"),
+                                site, from, to);
     query.addBindValue(limit);
     return rowsJson(query, [](const QSqlQuery& r) {
         return "{\"id\":" + std::to_string(r.value(0).toLongLong()) +
@@ -230,12 +239,10 @@ std::string History::historyJson(const std::string& site, std::int64_t from, std
 std::string History::recordsText(const std::string& site, std::int64_t from, std::int64_t to) {
     std::string out;
     if (!m_open) return out;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(QStringLiteral("SELECT text FROM record WHERE site = ? AND received >= ? AND "
-                                 "received < ? ORDER BY id"));
-    query.addBindValue(q(site));
-    query.addBindValue(static_cast<qlonglong>(from));
-    query.addBindValue(static_cast<qlonglong>(to));
+    QSqlQuery query = siteRange(m_connection,
+                                QStringLiteral("SELECT text FROM record WHERE site = ? AND received >= ? AND "
+                                               "received < ? ORDER BY id"),
+                                site, from, to);
     if (!query.exec()) return out;
     while (query.next()) out += query.value(0).toByteArray().toStdString();
     return out;
@@ -252,12 +259,10 @@ void History::alarm(const std::string& site, const std::string& alarm, const std
 
 std::int64_t History::alarmsOpened(const std::string& site, std::int64_t from, std::int64_t to) {
     if (!m_open) return 0;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(QStringLiteral("SELECT count(*) FROM alarm WHERE site = ? AND what = 'opened' AND "
-                                 "received >= ? AND received < ?"));
-    query.addBindValue(q(site));
-    query.addBindValue(static_cast<qlonglong>(from));
-    query.addBindValue(static_cast<qlonglong>(to));
+    QSqlQuery query = siteRange(m_connection,
+                                QStringLiteral("SELECT count(*) FROM alarm WHERE site = ? AND what = 'opened' AND "
+                                               "received >= ? AND received < ?"),
+                                site, from, to);
     return query.exec() && query.next() ? query.value(0).toLongLong() : 0;
 }
 

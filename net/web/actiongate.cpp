@@ -28,27 +28,6 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
            });
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
-std::string percentDecoded(std::string_view s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const int hi = s[i] == '%' && i + 2 < s.size() ? hexValue(s[i + 1]) : -1;
-        const int lo = hi >= 0 ? hexValue(s[i + 2]) : -1;
-        if (lo >= 0) {
-            out += static_cast<char>(hi * 16 + lo);
-            i += 2;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
-}
-
 // A token put where proxies, logs and browser history keep it: a query
 // parameter meant for one, or a known token anywhere in the target.
 bool tokenInUrl(const Request& request, const OperatorTokens& tokens) {

@@ -177,6 +177,21 @@ BodyLength bodyLength(const Request& request) {
     return {0, n};
 }
 
+std::string percentDecoded(std::string_view s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const int hi = s[i] == '%' && i + 2 < s.size() ? hexValue(s[i + 1]) : -1;
+        const int lo = hi >= 0 ? hexValue(s[i + 2]) : -1;
+        if (lo >= 0) {
+            out += static_cast<char>(hi * 16 + lo);
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
 std::string queryValue(std::string_view query, std::string_view name) {
     while (!query.empty()) {
         const std::size_t amp = query.find('&');
@@ -184,18 +199,7 @@ std::string queryValue(std::string_view query, std::string_view name) {
         const std::size_t eq = item.find('=');
         if (item.substr(0, eq) == name) {
             const std::string_view raw = eq == std::string_view::npos ? std::string_view{} : item.substr(eq + 1);
-            std::string out;
-            for (std::size_t i = 0; i < raw.size(); ++i) {
-                const int hi = raw[i] == '%' && i + 2 < raw.size() ? hexValue(raw[i + 1]) : -1;
-                const int lo = hi >= 0 ? hexValue(raw[i + 2]) : -1;
-                if (lo >= 0) {
-                    out += static_cast<char>(hi * 16 + lo);
-                    i += 2;
-                } else {
-                    out += raw[i];
-                }
-            }
-            return out;
+            return percentDecoded(raw);
         }
         if (amp == std::string_view::npos) break;
         query.remove_prefix(amp + 1);

@@ -58,6 +58,9 @@ struct BodyLength {
 };
 BodyLength bodyLength(const Request& request);
 
+// %XX decoded; a '%' not followed by two hex digits stays as it is.
+std::string percentDecoded(std::string_view s);
+
 // The value of `name` in a query string, %XX decoded; empty when absent.
 std::string queryValue(std::string_view query, std::string_view name);
 
