@@ -213,6 +213,10 @@ private Q_SLOTS:
         // Failed, with its alarm not yet acknowledged.
         QCOMPARE(browser.eval(QStringLiteral("document.querySelector('.tile').className")),
                  QStringLiteral("tile w-failed unacked"));
+        // The page sound is off until asked for, then sounds for the urgent alarm.
+        QCOMPARE(browser.eval(QStringLiteral("String(beeper)")), QStringLiteral("null"));
+        QCOMPARE(browser.eval(QStringLiteral("document.getElementById('sound').click(); String(beeper !== null)")),
+                 QStringLiteral("true"));
         QCOMPARE(browser.eval(QStringLiteral("document.querySelector('.tile a').pathname")),
                  QStringLiteral("/site/failing"));
         QCOMPARE(browser.eval(QStringLiteral("document.querySelectorAll('.tile')[1].className")),
