@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "core/activitylog.h"
+#include "core/boardjson.h"
 #include "core/jsonreader.h"
 #include "core/nightreport.h"
 #include "net/mqtt/credentials.h"
@@ -268,6 +269,26 @@ std::pair<int, std::string> Hub::act(const AlarmAction& action, const std::strin
     return {200, m_alarms.listJson()};
 }
 
+std::string Hub::nightLine(const Site& site, const std::string& night, const HubTime& now) const {
+    if (!m_history) {
+        // Without history only the alarms tell of the night.
+        std::size_t alarms = 0;
+        if (const auto it = m_alarms.sites().find(site.name); it != m_alarms.sites().end()) {
+            for (const auto& [which, a] : it->second.alarms) alarms += a.opened.ms >= now.ms - 24LL * 3600 * 1000;
+        }
+        return alarms == 0 ? "" : std::to_string(alarms) + " alarms in the last 24 hours";
+    }
+    const NightFacts f = nightFacts(*m_history, site.name, night);
+    const QDateTime noon(QDate::fromString(QString::fromStdString(night), Qt::ISODate), QTime(12, 0));
+    const std::int64_t alarms =
+        m_history->alarmsOpened(site.name, noon.toMSecsSinceEpoch(), noon.addDays(1).toMSecsSinceEpoch());
+    if (f.allClear() && alarms == 0) return "";
+    std::string line = std::to_string(f.failureCount) + " failures, " + std::to_string(f.panicBursts) +
+                       " panic stops, " + std::to_string(alarms) + " alarms";
+    for (const FailureMark& fm : f.failures) line += "\n  unit " + fm.unit + " failed (" + fm.cause + ") at " + fm.clock;
+    return line;
+}
+
 void Hub::summary(const HubTime& now) {
     // Not before the broker has told what each site holds.
     if (m_options.summaryAt < 0 || !m_tells || m_settledAt == 0 || now.ms < m_settledAt) return;
@@ -281,46 +302,36 @@ void Hub::summary(const HubTime& now) {
     const std::string night = local.date().addDays(-1).toString(Qt::ISODate).toStdString();
     notify::Message m;
     m.kind = "summary";
-    std::size_t troubled = 0;
-    std::string sites;
+    std::vector<std::string_view> sites;
+    std::vector<std::string> items;
+    std::string clear;  // a chain's quiet sites take one line, not one each
+    std::size_t troubled = 0, quiet = 0;
     for (const Site* s : m_table.ordered()) {
-        std::string line = s->name + ": ";
-        if (m_history) {
-            const NightFacts f = nightFacts(*m_history, s->name, night);
-            const QDateTime noon(local.date().addDays(-1), QTime(12, 0));
-            const std::int64_t alarms =
-                m_history->alarmsOpened(s->name, noon.toMSecsSinceEpoch(), noon.addDays(1).toMSecsSinceEpoch());
-            if (f.allClear() && alarms == 0) {
-                line += "all clear";
-            } else {
-                ++troubled;
-                line += std::to_string(f.failureCount) + " failures, " + std::to_string(f.panicBursts) +
-                        " panic stops, " + std::to_string(alarms) + " alarms";
-                for (const FailureMark& fm : f.failures)
-                    line += "\n  unit " + fm.unit + " failed (" + fm.cause + ") at " + fm.clock;
-            }
-            const std::string link = m_notices.siteLink(s->name, "/report?night=" + night);
-            if (!link.empty()) line += "\n  " + link;
-        } else {
-            std::size_t failures = 0;
-            for (const auto& [which, a] : m_alarms.sites().count(s->name) ? m_alarms.sites().at(s->name).alarms
-                                                                         : std::map<std::string, Alarm, std::less<>>{})
-                failures += a.opened.ms >= now.ms - 24LL * 3600 * 1000;
-            troubled += failures > 0;
-            line += failures == 0 ? "all clear" : std::to_string(failures) + " alarms in the last 24 hours";
+        const std::string trouble = nightLine(*s, night, now);
+        std::string line = s->name + ": " + (trouble.empty() ? "all clear" : trouble);
+        if (const std::string link = m_notices.siteLink(s->name, "/report?night=" + night); !link.empty())
+            line += "\n  " + link;
+        items.push_back("{\"site\":" + jsonQuote(s->name) + ",\"text\":" + jsonQuote(line) + "}");
+        if (!trouble.empty()) {
+            ++troubled;
+            m.text += line + "\n";
+        } else if (++quiet <= kQuietNamed) {
+            clear += (clear.empty() ? "" : ", ") + s->name;
         }
-        sites += (sites.empty() ? "" : ",") + std::string("{\"site\":") + jsonQuote(s->name) +
-                 ",\"text\":" + jsonQuote(line) + "}";
-        m.text += line + "\n";
     }
+    if (quiet > 0) {
+        m.text += "all clear: " + std::to_string(quiet) + " sites (" + clear + (quiet > kQuietNamed ? ", …" : "") + ")\n";
+    }
+    for (const std::string& i : items) sites.push_back(i);
     m.title = "Night of " + night + ": " +
               (troubled == 0 ? std::string("all clear") : std::to_string(troubled) + " of " +
                                                             std::to_string(m_table.sites().size()) + " sites had trouble");
     m.tags.push_back(troubled == 0 ? "white_check_mark" : "warning");
+    const std::string& page = m_notices.settings().pageUrl;
     m.json = "{\"kind\":\"summary\",\"site\":null,\"urgent\":false,\"title\":" + jsonQuote(m.title) +
-             ",\"text\":" + jsonQuote(m.text) + ",\"at\":" + jsonQuote(now.text) + ",\"link\":" +
-             (m_notices.settings().pageUrl.empty() ? std::string("null") : jsonQuote(m_notices.settings().pageUrl + "/")) +
-             ",\"night\":" + jsonQuote(night) + ",\"sites\":[" + sites + "]}";
+             ",\"text\":" + jsonQuote(m.text) + ",\"at\":" + jsonQuote(now.text) +
+             ",\"link\":" + (page.empty() ? std::string("null") : jsonQuote(page + "/")) +
+             ",\"night\":" + jsonQuote(night) + ",\"sites\":" + jsonArray(sites) + "}";
     m_journal("notice summary: " + m.title);
     Q_EMIT notice(m);
 }

@@ -40,6 +40,7 @@ public:
     static constexpr std::chrono::hours kPruneEvery{24};
     static constexpr std::chrono::milliseconds kTellEvery{250};
     static constexpr std::chrono::seconds kSettle{2};
+    static constexpr std::size_t kQuietNamed = 20;  // all-clear sites named in a summary
 
     Hub(HubOptions options, Journal journal, QObject* parent = nullptr);
     ~Hub() override;
@@ -83,6 +84,8 @@ private:
     void publishAlarms();
     void tellDue();
     void summary(const HubTime& now);
+    // What the night of a site held worth saying; empty when all clear.
+    std::string nightLine(const Site& site, const std::string& night, const HubTime& now) const;
     bool takeAlarm(const std::string& topic, const std::string& payload);
 
     HubOptions m_options;
