@@ -258,6 +258,7 @@ private Q_SLOTS:
 
         // Killed and back: the states come from the broker, nothing is told twice.
         const auto openedBefore = of(fromWebhook(m_webhook), "many", "opened").size();
+        QCOMPARE(openedBefore, 1);  // the sixteen were told once, together
         const QByteArray alarmsBefore = httpGet(static_cast<quint16>(http), "/api/alarms").body;
         hub.kill();
         // Back with the morning summary due this very minute: a hub started
