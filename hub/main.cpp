@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
         }
         if (o.pageUrl.empty()) hub.setPageUrl(web->url());
     }
-    std::vector<lw::notify::ChannelSpec> channels;
+    std::vector<lw::notify::Destination> channels;
     for (const auto& [kind, targets] : {std::pair{lw::notify::ChannelKind::Webhook, &o.notifyWebhook},
                                         std::pair{lw::notify::ChannelKind::Ntfy, &o.notifyNtfy},
                                         std::pair{lw::notify::ChannelKind::Mail, &o.notifyMail}}) {

@@ -222,7 +222,7 @@ TEST(NotifyChannel, MailText) {
 }
 
 TEST_F(NotifyQueue, NotificationsAndStatusJson) {
-    const std::vector<ChannelSpec> specs{{ChannelKind::Webhook, "http://u:p@h:81/x?k=1"},
+    const std::vector<Destination> destinations{{ChannelKind::Webhook, "http://u:p@h:81/x?k=1"},
                                          {ChannelKind::Mail, "ops@cinema.example"}};
     auto m = std::make_shared<Message>(failedProjector());
     queue.offer(0, m, 0);
@@ -230,7 +230,7 @@ TEST_F(NotifyQueue, NotificationsAndStatusJson) {
     downUntil[0] = kNever;
     runUntil(2 * kSecond);
     const auto time = [](std::int64_t ms) { return "T" + std::to_string(ms); };
-    EXPECT_EQ(deliveriesJson(queue.log(), specs, time),
+    EXPECT_EQ(deliveriesJson(queue.log(), destinations, time),
               "[{\"id\":1,\"channel\":\"webhook\",\"target\":\"http://h:81/x\",\"site\":\"odeon\","
               "\"kind\":\"opened\",\"title\":\"Odeon: projector 3 \xe2\x80\x94 FAIL Bcc: x@y\","
               "\"queued\":\"T0\",\"sent\":null,\"attempts\":1,\"state\":\"pending\","
@@ -239,7 +239,7 @@ TEST_F(NotifyQueue, NotificationsAndStatusJson) {
               "\"kind\":\"opened\",\"title\":\"Odeon: projector 3 \xe2\x80\x94 FAIL Bcc: x@y\","
               "\"queued\":\"T0\",\"sent\":\"T20\",\"attempts\":1,\"state\":\"taken\","
               "\"error\":null}]");
-    EXPECT_EQ(statusJson(queue, specs),
+    EXPECT_EQ(statusJson(queue, destinations),
               "{\"channels\":2,\"pending\":1,\"failed\":0,\"dropped\":0,"
               "\"problem\":\"notify webhook http://h:81/x: connection refused\"}");
 }

@@ -170,21 +170,21 @@ std::string channelName(ChannelKind kind) {
     return "webhook";
 }
 
-Result<ChannelSpec> parseChannel(ChannelKind kind, std::string_view text) {
+Result<Destination> parseChannel(ChannelKind kind, std::string_view text) {
     const std::string shown = jsonQuote(text);
     if (kind == ChannelKind::Mail) {
         if (!isMailAddress(text))
-            return Result<ChannelSpec>::failure("not a plain mail address (local@domain): " +
+            return Result<Destination>::failure("not a plain mail address (local@domain): " +
                                                 shown);
     } else if (!splitUrl(text)) {
-        return Result<ChannelSpec>::failure("not an http or https URL with a host: " + shown);
+        return Result<Destination>::failure("not an http or https URL with a host: " + shown);
     }
-    return Result<ChannelSpec>::success({kind, std::string(text)});
+    return Result<Destination>::success({kind, std::string(text)});
 }
 
-std::string publicTarget(const ChannelSpec& spec) {
-    if (spec.kind == ChannelKind::Mail) return spec.target;
-    const auto url = splitUrl(spec.target);
+std::string publicTarget(const Destination& dest) {
+    if (dest.kind == ChannelKind::Mail) return dest.target;
+    const auto url = splitUrl(dest.target);
     if (!url) return "(not a URL)";
     return url->scheme + "://" + url->host + (url->port.empty() ? "" : ":" + url->port) + url->path;
 }
@@ -280,16 +280,16 @@ std::string mailText(const Message& message, const std::string& to) {
     return mail;
 }
 
-std::string deliveriesJson(const std::deque<Delivery>& log, const std::vector<ChannelSpec>& specs,
+std::string deliveriesJson(const std::deque<Delivery>& log, const std::vector<Destination>& destinations,
                            const std::function<std::string(std::int64_t)>& timeText) {
     std::string out = "[";
     for (const Delivery& d : log) {
-        const ChannelSpec& spec = specs.at(d.channel);
+        const Destination& dest = destinations.at(d.channel);
         const Message empty;
         const Message& m = d.message ? *d.message : empty;
         if (out.size() > 1) out += ',';
-        out += "{\"id\":" + std::to_string(d.id) + ",\"channel\":\"" + channelName(spec.kind) +
-               "\",\"target\":" + jsonQuote(publicTarget(spec)) + ",\"site\":" + jsonQuote(m.site) +
+        out += "{\"id\":" + std::to_string(d.id) + ",\"channel\":\"" + channelName(dest.kind) +
+               "\",\"target\":" + jsonQuote(publicTarget(dest)) + ",\"site\":" + jsonQuote(m.site) +
                ",\"kind\":" + jsonQuote(m.kind) + ",\"title\":" + jsonQuote(headerText(m.title)) +
                ",\"queued\":" + jsonQuote(timeText(d.queuedMs)) +
                ",\"sent\":" + (d.sentMs ? jsonQuote(timeText(*d.sentMs)) : "null") +
@@ -300,12 +300,12 @@ std::string deliveriesJson(const std::deque<Delivery>& log, const std::vector<Ch
     return out + "]";
 }
 
-std::string statusJson(const DeliveryQueue& queue, const std::vector<ChannelSpec>& specs) {
+std::string statusJson(const DeliveryQueue& queue, const std::vector<Destination>& destinations) {
     std::string problem = "null";
     for (std::size_t i = 0; i < queue.channels(); ++i) {
         if (const auto p = queue.problem(i)) {
-            problem = jsonQuote("notify " + channelName(specs.at(i).kind) + " " +
-                                publicTarget(specs.at(i)) + ": " + *p);
+            problem = jsonQuote("notify " + channelName(destinations.at(i).kind) + " " +
+                                publicTarget(destinations.at(i)) + ": " + *p);
             break;
         }
     }

@@ -19,12 +19,12 @@ std::string channelName(ChannelKind kind);
 
 // A channel from its option text: an http or https URL with a host for the
 // webhook and ntfy (a login in the URL is sent as HTTP basic authentication),
-// a plain addr-spec (local@domain, nothing else) for mail.
-Result<ChannelSpec> parseChannel(ChannelKind kind, std::string_view text);
+// a plain addr-dest (local@domain, nothing else) for mail.
+Result<Destination> parseChannel(ChannelKind kind, std::string_view text);
 
 // The target as shown to anyone: scheme://host[:port]/path without login,
 // query or fragment; a mail address as it is.
-std::string publicTarget(const ChannelSpec& spec);
+std::string publicTarget(const Destination& dest);
 
 // One line fit for a header: CR, LF and tabs become blanks, other control
 // characters go, runs of blanks become one, blanks around are trimmed, at
@@ -51,10 +51,10 @@ std::string mailText(const Message& message, const std::string& to);
 
 // The deliveries as /api/notifications shows them, oldest first; `timeText`
 // turns a queue time into "YYYY-MM-DDTHH:MM:SS+HH:MM".
-std::string deliveriesJson(const std::deque<Delivery>& log, const std::vector<ChannelSpec>& specs,
+std::string deliveriesJson(const std::deque<Delivery>& log, const std::vector<Destination>& destinations,
                            const std::function<std::string(std::int64_t)>& timeText);
 
 // {"channels":N,"pending":N,"failed":N,"dropped":N,"problem":TEXT|null}
-std::string statusJson(const DeliveryQueue& queue, const std::vector<ChannelSpec>& specs);
+std::string statusJson(const DeliveryQueue& queue, const std::vector<Destination>& destinations);
 
 }  // namespace lw::notify

@@ -20,7 +20,7 @@ struct Message {
 enum class ChannelKind { Webhook, Ntfy, Mail };
 
 // Where one channel delivers: a URL (webhook, ntfy topic) or a mail address.
-struct ChannelSpec {
+struct Destination {
     ChannelKind kind = ChannelKind::Webhook;
     std::string target;
 };

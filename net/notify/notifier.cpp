@@ -24,25 +24,25 @@ std::string lowerFirst(QString s) {
 
 }  // namespace
 
-Notifier::Notifier(std::vector<ChannelSpec> channels, Journal journal, MailProgram mail,
+Notifier::Notifier(std::vector<Destination> channels, Journal journal, MailProgram mail,
                    QueuePolicy policy, QObject* parent)
     : QObject(parent),
       m_journal(std::move(journal)),
       m_mail(std::move(mail)),
       m_queue(0, policy),
       m_net(new QNetworkAccessManager(this)) {
-    for (ChannelSpec& spec : channels) {
-        const Result<ChannelSpec> checked = parseChannel(spec.kind, spec.target);
+    for (Destination& dest : channels) {
+        const Result<Destination> checked = parseChannel(dest.kind, dest.target);
         if (checked.ok) {
-            m_specs.push_back(std::move(spec));
+            m_destinations.push_back(std::move(dest));
             continue;
         }
         const std::string line =
-            "notify " + channelName(spec.kind) + ": left out, " + checked.error;
+            "notify " + channelName(dest.kind) + ": left out, " + checked.error;
         if (m_journal) m_journal(line);
         if (m_refused.empty()) m_refused = line;
     }
-    m_queue = DeliveryQueue(m_specs.size(), policy);
+    m_queue = DeliveryQueue(m_destinations.size(), policy);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &Notifier::drive);
     m_clock.start();
@@ -60,7 +60,7 @@ Notifier::~Notifier() {
 
 void Notifier::send(const Message& message) {
     const auto shared = std::make_shared<const Message>(message);
-    for (std::size_t i = 0; i < m_specs.size(); ++i) m_queue.offer(i, shared, nowMs());
+    for (std::size_t i = 0; i < m_destinations.size(); ++i) m_queue.offer(i, shared, nowMs());
     journalEvents();
     drive();
     Q_EMIT changed();
@@ -79,7 +79,7 @@ void Notifier::drive() {
         const std::size_t failedBefore = m_queue.failed();
         for (const DeliveryQueue::Attempt& a : m_queue.due(nowMs())) {
             any = true;
-            if (m_specs[a.channel].kind == ChannelKind::Mail)
+            if (m_destinations[a.channel].kind == ChannelKind::Mail)
                 startMail(a);
             else
                 startHttp(a);
@@ -103,9 +103,9 @@ void Notifier::finish(std::size_t channel, std::uint64_t id, bool taken, const s
 }
 
 void Notifier::startHttp(const DeliveryQueue::Attempt& a) {
-    const ChannelSpec& spec = m_specs[a.channel];
+    const Destination& dest = m_destinations[a.channel];
     const Message& m = *a.message;
-    QUrl url(QString::fromStdString(spec.target), QUrl::StrictMode);
+    QUrl url(QString::fromStdString(dest.target), QUrl::StrictMode);
     QNetworkRequest request;
     if (!url.userInfo().isEmpty()) {
         // Sent at once rather than on a challenge; never left in the URL.
@@ -119,7 +119,7 @@ void Notifier::startHttp(const DeliveryQueue::Attempt& a) {
                          QNetworkRequest::ManualRedirectPolicy);
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("linewarden-notify"));
     QByteArray body;
-    if (spec.kind == ChannelKind::Webhook) {
+    if (dest.kind == ChannelKind::Webhook) {
         request.setHeader(QNetworkRequest::ContentTypeHeader,
                           QByteArrayLiteral("application/json"));
         body = QByteArray::fromStdString(m.json);
@@ -209,14 +209,14 @@ void Notifier::startMail(const DeliveryQueue::Attempt& a) {
     });
     deadline->start(kMailTimeout);
     process->start(QString::fromStdString(m_mail.program), args);
-    process->write(QByteArray::fromStdString(mailText(*a.message, m_specs[channel].target)));
+    process->write(QByteArray::fromStdString(mailText(*a.message, m_destinations[channel].target)));
     process->closeWriteChannel();
 }
 
 void Notifier::journalEvents() {
     for (const QueueEvent& e : m_queue.takeEvents()) {
-        const ChannelSpec& spec = m_specs[e.channel];
-        std::string line = "notify " + channelName(spec.kind) + " " + publicTarget(spec) + ": ";
+        const Destination& dest = m_destinations[e.channel];
+        std::string line = "notify " + channelName(dest.kind) + " " + publicTarget(dest) + ": ";
         switch (e.kind) {
             case QueueEvent::Kind::Failing:
                 line += e.error + ", retrying";
@@ -239,7 +239,7 @@ void Notifier::journalEvents() {
 std::string Notifier::notificationsJson() const {
     // Queue times are monotonic; shown on the wall clock as it reads now.
     const qint64 wallBase = QDateTime::currentMSecsSinceEpoch() - m_clock.elapsed();
-    return deliveriesJson(m_queue.log(), m_specs, [wallBase](std::int64_t ms) {
+    return deliveriesJson(m_queue.log(), m_destinations, [wallBase](std::int64_t ms) {
         const QDateTime t = QDateTime::fromMSecsSinceEpoch(wallBase + ms);
         const QDate d = t.date();
         const QTime c = t.time();
@@ -249,7 +249,7 @@ std::string Notifier::notificationsJson() const {
 }
 
 std::string Notifier::statusJson() const {
-    std::string status = lw::notify::statusJson(m_queue, m_specs);
+    std::string status = lw::notify::statusJson(m_queue, m_destinations);
     if (!m_refused.empty() && status.ends_with(",\"problem\":null}")) {
         status.resize(status.size() - 5);
         status += jsonQuote(m_refused) + "}";

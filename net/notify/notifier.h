@@ -35,7 +35,7 @@ class Notifier : public QObject {
 public:
     // Channels whose target parseChannel() refuses are left out, each with
     // a journal line.
-    Notifier(std::vector<ChannelSpec> channels, Journal journal, MailProgram mail = {},
+    Notifier(std::vector<Destination> channels, Journal journal, MailProgram mail = {},
              QueuePolicy policy = {}, QObject* parent = nullptr);
     ~Notifier() override;
 
@@ -59,7 +59,7 @@ private:
     void journalEvents();
     std::int64_t nowMs() const { return m_clock.elapsed(); }
 
-    std::vector<ChannelSpec> m_specs;
+    std::vector<Destination> m_destinations;
     Journal m_journal;
     MailProgram m_mail;
     DeliveryQueue m_queue;
