@@ -235,6 +235,11 @@ std::optional<SiteTopic> readSiteTopic(std::string_view prefix, std::string_view
         t.kind = SiteTopicKind::Unit;
         t.unit = std::stoi(std::string(level.substr(5)));
         if (t.unit < 1 || t.unit > 16 || level[5] == '0') return no("no such unit");
+    } else if (level.substr(0, 6) == "alarm/") {
+        t.kind = SiteTopicKind::Alarm;
+        t.alarm = std::string(level.substr(6));
+        const bool unit = digits(t.alarm) && t.alarm.size() <= 2 && t.alarm[0] != '0' && std::stoi(t.alarm) <= 16;
+        if (!unit && t.alarm != "bus" && t.alarm != "site") return no("no such alarm");
     } else {
         return no("unknown topic");
     }
@@ -248,6 +253,7 @@ std::optional<SitePayload> readSitePayload(const SiteTopic& topic, std::string_v
         return std::nullopt;
     };
     if (payload.size() > kMaxPayload) return no("payload too big");
+    if (topic.kind == SiteTopicKind::Alarm) return no("an alarm is the hub's own, not a booth's");
     if (topic.kind == SiteTopicKind::Online) {
         if (payload == "1") return SitePayload{OnlineDoc{true}};
         if (payload == "0") return SitePayload{OnlineDoc{false}};

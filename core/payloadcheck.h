@@ -12,19 +12,21 @@
 namespace lw {
 
 // Topic levels under PREFIX/SITE/.
-enum class SiteTopicKind { Online, Unit, Bus, Event, Record };
+// Alarm: the hub's own alarm documents, PREFIX/SITE/alarm/N|bus|site.
+enum class SiteTopicKind { Online, Unit, Bus, Event, Record, Alarm };
 
 struct SiteTopic {
     std::string site;
     SiteTopicKind kind = SiteTopicKind::Online;
     int unit = 0;  // 1 to 16 for unit/N
+    std::string alarm;  // "1" to "16", "bus" or "site" for alarm/...
 };
 
 inline constexpr std::size_t kMaxSiteName = 64;
 inline constexpr std::size_t kMaxPayload = 16 * 1024;
 inline constexpr std::size_t kMaxRecordText = 1024;
 
-// PREFIX/SITE/online|bus|event|record|unit/N, or nullopt (with why).
+// PREFIX/SITE/online|bus|event|record|unit/N|alarm/A, or nullopt (with why).
 std::optional<SiteTopic> readSiteTopic(std::string_view prefix, std::string_view topic,
                                        std::string* why = nullptr);
 

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) return 0;
     using K = lw::SiteTopicKind;
     constexpr K kinds[] = {K::Online, K::Unit, K::Bus, K::Event, K::Record};
-    const lw::SiteTopic topic{"site", kinds[data[0] % 5], 1 + (data[0] / 5) % 16};
+    const lw::SiteTopic topic{"site", kinds[data[0] % 5], 1 + (data[0] / 5) % 16, ""};
     const std::string_view payload(reinterpret_cast<const char*>(data + 1), size - 1);
 
     if (const auto v = lw::readJson(payload)) strings(*v);

@@ -35,14 +35,23 @@ Hub::Hub(HubOptions options, Journal journal, QObject* parent)
     connect(&m_tell, &QTimer::timeout, this, &Hub::tellDue);
 }
 
+namespace {
+
+constexpr qint64 kDayMs = 24LL * 3600 * 1000;
+
+// When the night of DATE (YYYY-MM-DD) begins, in the hub's time.
+QDateTime noonOf(const std::string& night) {
+    return QDateTime(QDate::fromString(QString::fromStdString(night), Qt::ISODate), QTime(12, 0));
+}
+
+}  // namespace
+
 NightFacts nightFacts(History& history, const std::string& site, const std::string& night,
                       LogReadStats* stats) {
     // The night of DATE runs from its noon to the next noon, in the booth's
     // own record times; the hub's receipt times only narrow the search.
     const auto day = parseReportTime(night);
-    const QDate date = QDate::fromString(QString::fromStdString(night), Qt::ISODate);
-    const qint64 noon = QDateTime(date, QTime(12, 0)).toMSecsSinceEpoch();
-    constexpr qint64 kDayMs = 24LL * 3600 * 1000;
+    const qint64 noon = noonOf(night).toMSecsSinceEpoch();
     const std::string records = history.recordsText(site, noon - kDayMs, noon + 2 * kDayMs);
     NightModel model(NightWindow{*day + kNoon, *day + kNoon + kDay});
     ActivityLogReader reader([&](const LogRecord& r) { model.add(r); });
@@ -112,9 +121,13 @@ bool Hub::brokerConnected() const { return m_link && m_link->isConnected(); }
 
 void Hub::take(const std::string& topic, const std::string& payload) {
     // An empty retained message only clears a topic (a forgotten site's).
-    if (payload.empty() || takeAlarm(topic, payload)) return;
+    if (payload.empty()) return;
     const HubTime now = hubNow();
     const SiteTable::Taken t = m_table.take(m_options.mqttPrefix, topic, payload, now);
+    if (t.alarm) {
+        takeAlarm(*t.alarm, topic, payload);
+        return;
+    }
     if (!t.accepted) {
         // The journal hears of the first few only; the page counts them all.
         if (m_toldInvalid < 10 && !t.refused) {
@@ -164,33 +177,20 @@ void Hub::tick() {
     }
 }
 
-bool Hub::takeAlarm(const std::string& topic, const std::string& payload) {
-    // PREFIX/SITE/alarm/WHICH
-    const std::string& p = m_options.mqttPrefix;
-    if (topic.size() <= p.size() + 1 || topic.compare(0, p.size(), p) != 0 || topic[p.size()] != '/')
-        return false;
-    const std::string rest = topic.substr(p.size() + 1);
-    const auto slash = rest.find("/alarm/");
-    if (slash == std::string::npos || slash == 0 || rest.find('/', slash + 7) != std::string::npos)
-        return false;
-    const std::string site = rest.substr(0, slash);
+void Hub::takeAlarm(const SiteTopic& t, const std::string& topic, const std::string& payload) {
     // Alarms of sites never heard are bounded as the table is: junk on the
     // broker cannot grow the book without end.
-    if (site.size() > kMaxSiteName ||
-        (!m_alarms.sites().count(site) && m_alarms.sites().size() >= m_table.maxSites()))
-        return true;
+    if (!m_alarms.sites().count(t.site) && m_alarms.sites().size() >= m_table.maxSites()) return;
     std::string why;
-    if (!m_alarms.takeRetained(site, rest.substr(slash + 7), payload, &why)) {
+    if (!m_alarms.takeRetained(t.site, t.alarm, payload, &why)) {
         if (m_toldInvalid < 10) {
             ++m_toldInvalid;
             m_journal("dropped a message on " + topic.substr(0, 200) + ": " + why);
         }
-        return true;
+        return;
     }
-    m_alarms.takeDirty();  // what another hub said needs no saying again
     Q_EMIT alarmsChanged();
-    Q_EMIT siteChanged(site);
-    return true;
+    Q_EMIT siteChanged(t.site);
 }
 
 void Hub::evaluate(const Site& site, const HubTime& now) {
@@ -206,7 +206,7 @@ void Hub::changed(const std::vector<AlarmChange>& changes, const HubTime& now) {
             // A flapping alarm opened as well.
             m_history->alarm(c.site, c.which, c.what == W::Cleared ? "cleared" : "opened", now.ms);
         }
-        if (c.which.empty() || c.what == AlarmChange::What::Flapping || c.what == AlarmChange::What::Opened)
+        if (c.which.empty() || c.what == W::Flapping || c.what == W::Opened)
             m_journal("alarm " + c.site + (c.which.empty() ? "" : "/" + c.which) + ": " +
                       std::string(changeName(c.what)));
         Q_EMIT siteChanged(c.site);
@@ -264,8 +264,7 @@ std::pair<int, std::string> Hub::act(const AlarmAction& action, const std::strin
         m_table.forget(action.site);
         Q_EMIT siteForgotten(action.site);
     }
-    changed(o.changes, now);
-    Q_EMIT alarmsChanged();
+    changed(o.changes, now);  // an action that succeeds always changes something
     return {200, m_alarms.listJson()};
 }
 
@@ -274,12 +273,12 @@ std::string Hub::nightLine(const Site& site, const std::string& night, const Hub
         // Without history only the alarms tell of the night.
         std::size_t alarms = 0;
         if (const auto it = m_alarms.sites().find(site.name); it != m_alarms.sites().end()) {
-            for (const auto& [which, a] : it->second.alarms) alarms += a.opened.ms >= now.ms - 24LL * 3600 * 1000;
+            for (const auto& [which, a] : it->second.alarms) alarms += a.opened.ms >= now.ms - kDayMs;
         }
         return alarms == 0 ? "" : std::to_string(alarms) + " alarms in the last 24 hours";
     }
     const NightFacts f = nightFacts(*m_history, site.name, night);
-    const QDateTime noon(QDate::fromString(QString::fromStdString(night), Qt::ISODate), QTime(12, 0));
+    const QDateTime noon = noonOf(night);
     const std::int64_t alarms =
         m_history->alarmsOpened(site.name, noon.toMSecsSinceEpoch(), noon.addDays(1).toMSecsSinceEpoch());
     if (f.allClear() && alarms == 0) return "";

@@ -86,7 +86,7 @@ private:
     void summary(const HubTime& now);
     // What the night of a site held worth saying; empty when all clear.
     std::string nightLine(const Site& site, const std::string& night, const HubTime& now) const;
-    bool takeAlarm(const std::string& topic, const std::string& payload);
+    void takeAlarm(const SiteTopic& t, const std::string& topic, const std::string& payload);
 
     HubOptions m_options;
     Journal m_journal;

@@ -81,6 +81,10 @@ SiteTable::Taken SiteTable::take(std::string_view prefix, std::string_view topic
         ++m_stats.invalid;
         return out;
     }
+    if (t->kind == SiteTopicKind::Alarm) {
+        out.alarm = *t;
+        return out;
+    }
     out.payload = readSitePayload(*t, payload, &out.why);
     auto it = m_sites.find(t->site);
     if (it == m_sites.end()) {

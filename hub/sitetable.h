@@ -84,6 +84,7 @@ public:
         bool refused = false;  // a new site past the bound: told once, by the table
         bool news = false;  // a unit or the bus means something new (not a repeat)
         std::string why;  // why it was dropped
+        std::optional<SiteTopic> alarm;  // an alarm topic: the alarm book's, not the table's
     };
     Taken take(std::string_view prefix, std::string_view topic, std::string_view payload,
                const HubTime& now);

@@ -42,7 +42,9 @@ TEST(JsonReader, AcceptsRfc8259AndNothingElse) {
     for (const JsonRow& r : rows) {
         std::string why;
         EXPECT_EQ(readJson(r.text, &why).has_value(), r.ok) << r.text.substr(0, 60) << " " << why;
-        if (!r.ok) EXPECT_FALSE(why.empty()) << r.text.substr(0, 60);
+        if (!r.ok) {
+            EXPECT_FALSE(why.empty()) << r.text.substr(0, 60);
+        }
     }
 }
 
@@ -78,6 +80,10 @@ TEST(SiteTopic, OnlyTheContractsTopicsUnderThePrefix) {
         {"chain/lw/booth1/unit/17", false},
         {"chain/lw/booth1/unit/0", false},
         {"chain/lw/booth1/unit/01", false},
+        {"chain/lw/booth1/alarm/16", true, K::Alarm},
+        {"chain/lw/booth1/alarm/site", true, K::Alarm},
+        {"chain/lw/booth1/alarm/17", false},
+        {"chain/lw/booth1/alarm/all", false},
         {"chain/lw/booth1/unit/", false},
         {"chain/lw/booth1/other", false},
         {"chain/lw/booth1", false},
@@ -148,11 +154,13 @@ TEST(SitePayload, CheckedAgainstTheContract) {
         {K::Event, std::string(busEvent).replace(busEvent.find("\"seq\":5"), 7, "\"seq\":0"), "seq"},
     };
     for (const PayloadRow& r : rows) {
-        lw::SiteTopic topic{"booth1", r.kind, r.kind == K::Unit ? 3 : 0};
+        lw::SiteTopic topic{"booth1", r.kind, r.kind == K::Unit ? 3 : 0, ""};
         std::string why;
         const auto p = lw::readSitePayload(topic, r.payload, &why);
         EXPECT_EQ(p.has_value(), r.why.empty()) << r.payload.substr(0, 200) << " -> " << why;
-        if (!r.why.empty()) EXPECT_NE(why.find(r.why), std::string::npos) << why;
+        if (!r.why.empty()) {
+            EXPECT_NE(why.find(r.why), std::string::npos) << why;
+        }
     }
 }
 
