@@ -52,6 +52,8 @@ struct Alarm {
 
     bool active() const { return state == AlarmState::ActiveUnacked || state == AlarmState::ActiveAcked; }
     bool unacked() const { return state == AlarmState::ActiveUnacked || state == AlarmState::ClearedUnacked; }
+    // A message told of its latest opening.
+    bool told() const { return announced.ms != 0 && announced.ms >= opened.ms; }
 };
 
 struct AlarmSettings {

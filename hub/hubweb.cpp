@@ -160,19 +160,12 @@ Result<> HubWeb::listen() {
                                  m_server->errorString().toStdString());
     }
     m_push.start();
-    m_journal(std::string("page on ") + (secure ? "https://" : "http://") + host.toStdString() + ":" + std::to_string(port()) + "/" +
-           (token.empty() ? "" : " (token required)"));
+    m_url = (secure ? "https://" : "http://") + host.toStdString() + ":" + std::to_string(port());
+    m_journal("page on " + m_url + "/" + (token.empty() ? "" : " (token required)"));
     return {};
 }
 
 quint16 HubWeb::port() const { return m_server ? m_server->serverPort() : 0; }
-
-std::string HubWeb::url() const {
-    const HubOptions& o = m_hub.options();
-    const bool v6 = o.httpAddress.find(':') != std::string::npos;
-    return (o.httpsCert.empty() ? "http://" : "https://") + (v6 ? "[" + o.httpAddress + "]" : o.httpAddress) +
-           ":" + std::to_string(port());
-}
 
 void HubWeb::setNotifications(std::function<std::string()> list, std::function<std::string()> status) {
     m_notificationList = std::move(list);

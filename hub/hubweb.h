@@ -46,7 +46,7 @@ public:
     Result<> listen();
     quint16 port() const;
     // The page's own address, for links in messages.
-    std::string url() const;
+    const std::string& url() const { return m_url; }
     // What /api/notifications and the page's header say of deliveries.
     void setNotifications(std::function<std::string()> list, std::function<std::string()> status);
 
@@ -79,6 +79,7 @@ private:
     std::function<std::string()> m_notificationStatus;
     bool m_alarmsDirty = true;
     std::vector<std::string> m_forgotten;  // sites the page must drop
+    std::string m_url;  // scheme://host:port, once listening
     // The server owns the sockets, the live boards the WebSockets on some of
     // them: the WebSockets go first.
     std::unique_ptr<web::Server> m_server;

@@ -23,6 +23,16 @@ std::string percentEncoded(const std::string& s) {
     return out;
 }
 
+// The clock time of contract text, for a line a person reads on a phone.
+std::string clockOf(const HubTime& t) { return t.text.size() >= 19 ? t.text.substr(11, 8) : t.text; }
+
+// alarmLine with when: since, or when it failed and cleared.
+std::string alarmText(const Alarm& a) {
+    std::string line = alarmLine(a);
+    if (a.active()) return line + " (since " + clockOf(a.opened) + ")";
+    return line + (a.told() ? " (cleared at " : " (at " + clockOf(a.opened) + ", cleared at ") + clockOf(a.cleared) + ")";
+}
+
 }  // namespace
 
 std::string alarmLine(const Alarm& a) {
@@ -33,21 +43,6 @@ std::string alarmLine(const Alarm& a) {
     else if (!a.urgent) what += ", no show running";
     return what;
 }
-
-namespace {
-
-// The clock time of contract text, for a line a person reads on a phone.
-std::string clockOf(const HubTime& t) { return t.text.size() >= 19 ? t.text.substr(11, 8) : t.text; }
-
-// alarmLine with when: since, or when it failed and cleared.
-std::string alarmText(const Alarm& a) {
-    std::string line = alarmLine(a);
-    if (a.active()) return line + " (since " + clockOf(a.opened) + ")";
-    const bool told = a.announced.ms != 0 && a.announced.ms >= a.opened.ms;
-    return line + (told ? " (cleared at " : " (at " + clockOf(a.opened) + ", cleared at ") + clockOf(a.cleared) + ")";
-}
-
-}  // namespace
 
 std::string NoticePolicy::siteLink(const std::string& site, const std::string& tail) const {
     if (m_settings.pageUrl.empty()) return {};
@@ -86,7 +81,7 @@ std::vector<notify::Message> NoticePolicy::due(AlarmBook& book, const HubTime& n
             }
             m_toldFlapping.erase(key);
             if (a->active()) {
-                if (a->announced.ms < a->opened.ms || a->announced.ms == 0) opened.push_back(a);
+                if (!a->told()) opened.push_back(a);
             } else {
                 cleared.push_back(a);
             }
@@ -110,8 +105,8 @@ std::vector<notify::Message> NoticePolicy::due(AlarmBook& book, const HubTime& n
         for (const auto& [which, a] : s.alarms) {
             // Only an opening that was told is reminded of (a flapping unit's
             // next opening is not).
-            if (a.state == AlarmState::ActiveUnacked && !a.shelf && a.announced.ms >= a.opened.ms &&
-                a.announced.ms != 0 && now.ms - a.announced.ms >= m_settings.remindMs)
+            if (a.state == AlarmState::ActiveUnacked && !a.shelf && a.told() &&
+                now.ms - a.announced.ms >= m_settings.remindMs)
                 waiting.push_back(&a);
         }
         if (waiting.empty()) continue;
